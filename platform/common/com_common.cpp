@@ -1,0 +1,134 @@
+// COM helpers that are the same on every platform: GUID text, byte arrays, capability records.
+#include <cstring>
+
+#include "platform/com.h"
+#include "platform/mbn.h"
+
+namespace plat {
+
+namespace {
+
+int HexValue(char16_t c) {
+  if (c >= u'0' && c <= u'9') return c - u'0';
+  if (c >= u'a' && c <= u'f') return c - u'a' + 10;
+  if (c >= u'A' && c <= u'F') return c - u'A' + 10;
+  return -1;
+}
+
+bool ParseHex(std::u16string_view s, std::size_t pos, std::size_t digits, std::uint64_t* out) {
+  std::uint64_t v = 0;
+  for (std::size_t i = 0; i < digits; ++i) {
+    const int h = HexValue(s[pos + i]);
+    if (h < 0) return false;
+    v = (v << 4) | static_cast<std::uint64_t>(h);
+  }
+  *out = v;
+  return true;
+}
+
+}  // namespace
+
+std::u16string GuidToString(const GUID& g) {
+  static const char16_t kHex[] = u"0123456789ABCDEF";
+  std::u16string s;
+  s.reserve(38);
+  auto put = [&](std::uint64_t v, int digits) {
+    for (int i = digits - 1; i >= 0; --i) s.push_back(kHex[(v >> (4 * i)) & 0xF]);
+  };
+  s.push_back(u'{');
+  put(g.Data1, 8);
+  s.push_back(u'-');
+  put(g.Data2, 4);
+  s.push_back(u'-');
+  put(g.Data3, 4);
+  s.push_back(u'-');
+  put(g.Data4[0], 2);
+  put(g.Data4[1], 2);
+  s.push_back(u'-');
+  for (int i = 2; i < 8; ++i) put(g.Data4[i], 2);
+  s.push_back(u'}');
+  return s;
+}
+
+bool GuidFromString(std::u16string_view s, GUID* out) {
+  if (s.size() != 38 || s[0] != u'{' || s[37] != u'}' || s[9] != u'-' || s[14] != u'-' || s[19] != u'-' ||
+      s[24] != u'-')
+    return false;
+  GUID g{};
+  std::uint64_t v = 0;
+  if (!ParseHex(s, 1, 8, &v)) return false;
+  g.Data1 = static_cast<std::uint32_t>(v);
+  if (!ParseHex(s, 10, 4, &v)) return false;
+  g.Data2 = static_cast<std::uint16_t>(v);
+  if (!ParseHex(s, 15, 4, &v)) return false;
+  g.Data3 = static_cast<std::uint16_t>(v);
+  for (int i = 0; i < 2; ++i) {
+    if (!ParseHex(s, 20 + 2 * i, 2, &v)) return false;
+    g.Data4[i] = static_cast<std::uint8_t>(v);
+  }
+  for (int i = 0; i < 6; ++i) {
+    if (!ParseHex(s, 25 + 2 * i, 2, &v)) return false;
+    g.Data4[2 + i] = static_cast<std::uint8_t>(v);
+  }
+  if (out) *out = g;
+  return true;
+}
+
+HRESULT IIDFromString(const char16_t* text, IID* out) {
+  if (!out) return E_INVALIDARG;
+  if (!text) {
+    *out = GUID{};
+    return S_OK;  // as Windows: a null string is the null GUID
+  }
+  std::size_t n = 0;
+  while (text[n] && n < 39) ++n;
+  return GuidFromString(std::u16string_view(text, n), out) ? S_OK : E_INVALIDARG;
+}
+
+HRESULT CLSIDFromString(const char16_t* text, CLSID* out) {
+  const HRESULT hr = IIDFromString(text, out);
+  return hr == E_INVALIDARG ? CO_E_CLASSSTRING : hr;
+}
+
+HRESULT StringFromIID(REFIID iid, char16_t** out) {
+  if (!out) return E_INVALIDARG;
+  *out = nullptr;
+  const std::u16string s = GuidToString(iid);
+  auto* mem = static_cast<char16_t*>(CoTaskMemAlloc((s.size() + 1) * sizeof(char16_t)));
+  if (!mem) return E_OUTOFMEMORY;
+  std::memcpy(mem, s.c_str(), (s.size() + 1) * sizeof(char16_t));
+  *out = mem;
+  return S_OK;
+}
+
+int StringFromGUID2(REFIID guid, char16_t* buffer, int capacity) {
+  const std::u16string s = GuidToString(guid);
+  if (!buffer || capacity < static_cast<int>(s.size()) + 1) return 0;
+  std::memcpy(buffer, s.c_str(), (s.size() + 1) * sizeof(char16_t));
+  return static_cast<int>(s.size()) + 1;
+}
+
+SAFEARRAY* MakeByteArray(const BYTE* data, ULONG count) {
+  SAFEARRAYBOUND bound{count, 0};
+  UniqueSafeArray sa(SafeArrayCreate(VT_UI1, 1, &bound));
+  if (!sa) return nullptr;
+  for (ULONG i = 0; i < count; ++i) {
+    LONG index = static_cast<LONG>(i);
+    BYTE b = data ? data[i] : 0;
+    if (Failed(SafeArrayPutElement(sa.get(), &index, &b))) return nullptr;
+  }
+  return sa.release();
+}
+
+void FreeInterfaceCaps(MBN_INTERFACE_CAPS* caps) {
+  if (!caps) return;
+  SysFreeString(caps->customDataClass);
+  SysFreeString(caps->customBandClass);
+  SysFreeString(caps->deviceID);
+  SysFreeString(caps->manufacturer);
+  SysFreeString(caps->model);
+  SysFreeString(caps->firmwareInfo);
+  *caps = MBN_INTERFACE_CAPS{};
+}
+
+}  // namespace plat

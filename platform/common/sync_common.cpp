@@ -1,0 +1,25 @@
+#include <cmath>
+#include <cstdlib>
+
+#include "platform/process.h"
+#include "platform/sync.h"
+
+namespace plat {
+
+double TimeScale() {
+  const auto v = GetEnv("TXL_TIME_SCALE");
+  if (!v || v->empty()) return 1.0;
+  char* end = nullptr;
+  const double d = std::strtod(v->c_str(), &end);
+  if (end == v->c_str() || *end != '\0' || !(d > 0.0) || !std::isfinite(d)) return 1.0;
+  return d;
+}
+
+DWORD ScaleMs(DWORD ms) {
+  if (ms == INFINITE) return INFINITE;
+  const double scaled = std::ceil(static_cast<double>(ms) * TimeScale());
+  if (scaled >= static_cast<double>(INFINITE - 1)) return INFINITE - 1;
+  return static_cast<DWORD>(scaled);
+}
+
+}  // namespace plat

@@ -1,0 +1,160 @@
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "platform/fs.h"
+#include "platform/process.h"
+#include "platform/text.h"
+#include "posix/errno_map.h"
+
+namespace plat {
+
+namespace {
+
+std::string Narrow(const std::u16string& path) { return ToAnsi(path); }
+
+void SetErrno() { SetLastError(Win32ErrorFromErrno(errno)); }
+
+// NTFS orders names by their upper-cased UTF-16 units.
+bool NtfsLess(const std::u16string& a, const std::u16string& b) {
+  const std::size_t n = std::min(a.size(), b.size());
+  for (std::size_t i = 0; i < n; ++i) {
+    const char16_t x = AsciiUpper(a[i]);
+    const char16_t y = AsciiUpper(b[i]);
+    if (x != y) return x < y;
+  }
+  return a.size() < b.size();
+}
+
+class PosixExclusiveWriteFile final : public ExclusiveWriteFile {
+ public:
+  explicit PosixExclusiveWriteFile(int fd) : fd_(fd) {}
+  ~PosixExclusiveWriteFile() override { ::close(fd_); }  // also drops the flock
+
+  bool Write(const char* data, std::size_t size) override {
+    while (size > 0) {
+      const ssize_t n = ::write(fd_, data, size);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        SetErrno();
+        return false;
+      }
+      data += n;
+      size -= static_cast<std::size_t>(n);
+    }
+    return true;
+  }
+  // Writes are unbuffered: there is nothing to hand over.
+  int Flush() override { return 0; }
+  int Sync() override { return ::fdatasync(fd_) == 0 ? 0 : -1; }
+
+ private:
+  int fd_;
+};
+
+class PosixFileLock final : public InterProcessFileLock {
+ public:
+  explicit PosixFileLock(int fd) : fd_(fd) {}
+  ~PosixFileLock() override {
+    ::flock(fd_, LOCK_UN);
+    ::close(fd_);
+  }
+
+ private:
+  int fd_;
+};
+
+}  // namespace
+
+bool FolderAccessible(const std::u16string& path) {
+  struct stat st {};
+  const std::string p = Narrow(path);
+  if (::stat(p.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+  return ::access(p.c_str(), R_OK | W_OK) == 0;
+}
+
+bool MakeFolder(const std::u16string& path) {
+  if (::mkdir(Narrow(path).c_str(), 0777) == 0) return true;
+  SetErrno();
+  return false;
+}
+
+bool ListFolder(const std::u16string& folder, std::vector<FolderEntry>* out) {
+  out->clear();
+  std::string dir = Narrow(folder);
+  DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
+  if (!d) {
+    SetErrno();
+    return false;
+  }
+  if (!dir.empty() && dir.back() != '/') dir.push_back('/');
+  std::vector<FolderEntry> entries;
+  while (dirent* e = ::readdir(d)) {
+    const std::string name = e->d_name;
+    if (name == "." || name == "..") continue;
+    FolderEntry fe;
+    fe.name = FromAnsi(name);
+    struct stat st {};
+    if (::lstat((dir + name).c_str(), &st) == 0) {
+      fe.is_directory = S_ISDIR(st.st_mode);
+      fe.is_regular_file = S_ISREG(st.st_mode);
+    }
+    entries.push_back(std::move(fe));
+  }
+  ::closedir(d);
+  std::sort(entries.begin(), entries.end(),
+            [](const FolderEntry& a, const FolderEntry& b) { return NtfsLess(a.name, b.name); });
+  out->push_back(FolderEntry{u".", true, false});
+  out->push_back(FolderEntry{u"..", true, false});
+  out->insert(out->end(), entries.begin(), entries.end());
+  return true;
+}
+
+bool DeleteFileAt(const std::u16string& path) {
+  if (::unlink(Narrow(path).c_str()) == 0) return true;
+  SetErrno();
+  return false;
+}
+
+std::unique_ptr<ExclusiveWriteFile> OpenExclusiveWriteFile(const std::u16string& path) {
+  // Open without truncating first: a file another writer holds must survive the refused open.
+  const int fd = ::open(Narrow(path).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    SetErrno();
+    return nullptr;
+  }
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    SetLastError(ERROR_SHARING_VIOLATION);
+    ::close(fd);
+    return nullptr;
+  }
+  if (::ftruncate(fd, 0) != 0) {
+    SetErrno();
+    ::close(fd);
+    return nullptr;
+  }
+  return std::make_unique<PosixExclusiveWriteFile>(fd);
+}
+
+std::unique_ptr<InterProcessFileLock> LockFile(const std::u16string& lock_path) {
+  const int fd = ::open(Narrow(lock_path).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    SetErrno();
+    return nullptr;
+  }
+  while (::flock(fd, LOCK_EX) != 0) {
+    if (errno != EINTR) {
+      SetErrno();
+      ::close(fd);
+      return nullptr;
+    }
+  }
+  return std::make_unique<PosixFileLock>(fd);
+}
+
+}  // namespace plat

@@ -1,0 +1,20 @@
+// The simulated notebook: the modem behind the mobile-broadband stack and the Setup API device
+// list. It is what the platform's COM calls reach on POSIX, and on Windows with TXL_MODEM=sim.
+//
+// Contract relied on by tests and outside tools:
+//   TXL_MACHINE_DIR         folder standing for the notebook
+//                           (default ${XDG_STATE_HOME:-$HOME/.local/state}/txl-machine)
+//   modem/modem.ini         the modem's configuration (an embedded default serves when absent)
+//   modem/nvm/ITEM.bin      NVM items, raw bytes (ITEM: 8 lower-case hex digits)
+//   modem/trace.jsonl       one JSON object per device-service request, when TXL_SIM_TRACE=1
+#pragma once
+
+#include "platform/com.h"
+
+namespace sim {
+
+// Creates one of the four mobile-broadband classes (interface manager, device-services manager,
+// connection manager, connection-profile manager). REGDB_E_CLASSNOTREG for any other class.
+plat::HRESULT CreateMbnInstance(const plat::GUID& clsid, const plat::GUID& iid, void** ppv);
+
+}  // namespace sim
