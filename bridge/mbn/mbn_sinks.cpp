@@ -1,0 +1,189 @@
+#include "bridge/mbn/mbn_sinks.h"
+
+#include <string>
+
+#include "bridge/log/bridge_log.h"
+#include "bridge/mbn/session.h"
+#include "platform/text.h"
+
+namespace vexel {
+
+using plat::HRESULT;
+using plat::S_OK;
+using plat::ULONG;
+
+HRESULT CMbnSinks::QueryInterface(plat::REFIID riid, void** ppvObject) {
+  if (!ppvObject) return plat::E_POINTER;
+  *ppvObject = nullptr;
+  if (riid == plat::IID_IUnknown || riid == plat::IID_IMbnRadioEvents)
+    *ppvObject = static_cast<plat::IMbnRadioEvents*>(this);
+  else if (riid == plat::IID_IMbnRegistrationEvents)
+    *ppvObject = static_cast<plat::IMbnRegistrationEvents*>(this);
+  else if (riid == plat::IID_IMbnSignalEvents)
+    *ppvObject = static_cast<plat::IMbnSignalEvents*>(this);
+  else if (riid == plat::IID_IMbnInterfaceEvents)
+    *ppvObject = static_cast<plat::IMbnInterfaceEvents*>(this);
+  else if (riid == plat::IID_IMbnInterfaceManagerEvents)
+    *ppvObject = static_cast<plat::IMbnInterfaceManagerEvents*>(this);
+  else if (riid == plat::IID_IMbnConnectionManagerEvents)
+    *ppvObject = static_cast<plat::IMbnConnectionManagerEvents*>(this);
+  else if (riid == plat::IID_IMbnConnectionEvents)
+    *ppvObject = static_cast<plat::IMbnConnectionEvents*>(this);
+  else if (riid == plat::IID_IMbnDeviceServicesEvents)
+    *ppvObject = static_cast<plat::IMbnDeviceServicesEvents*>(this);
+  else
+    return plat::E_NOINTERFACE;
+  AddRef();
+  return S_OK;
+}
+
+ULONG CMbnSinks::AddRef() { return ref_.Inc(); }
+ULONG CMbnSinks::Release() { return ref_.Dec(); }
+
+// ---- Events nobody here listens to --------------------------------------------------------------
+
+HRESULT CMbnSinks::OnRadioStateChange(plat::IMbnRadio*) {
+  LogLine("\t *****Received OnRadioStateChange Event\n");
+  return S_OK;
+}
+HRESULT CMbnSinks::OnSetSoftwareRadioStateComplete(plat::IMbnRadio*, ULONG, HRESULT) {
+  LogLine("\t *****Received OnSetSoftwareRadioStateComplete Event\n");
+  return S_OK;
+}
+HRESULT CMbnSinks::OnRegisterModeAvailable(plat::IMbnRegistration*) { return S_OK; }
+HRESULT CMbnSinks::OnRegisterStateChange(plat::IMbnRegistration*) { return S_OK; }
+HRESULT CMbnSinks::OnPacketServiceStateChange(plat::IMbnRegistration*) { return S_OK; }
+HRESULT CMbnSinks::OnSetRegisterModeComplete(plat::IMbnRegistration*, ULONG, HRESULT) { return S_OK; }
+HRESULT CMbnSinks::OnSignalStateChange(plat::IMbnSignal*) { return S_OK; }
+HRESULT CMbnSinks::OnInterfaceCapabilityAvailable(plat::IMbnInterface*) { return S_OK; }
+HRESULT CMbnSinks::OnSubscriberInformationChange(plat::IMbnInterface*) { return S_OK; }
+HRESULT CMbnSinks::OnReadyStateChange(plat::IMbnInterface*) { return S_OK; }
+HRESULT CMbnSinks::OnEmergencyModeChange(plat::IMbnInterface*) { return S_OK; }
+HRESULT CMbnSinks::OnHomeProviderAvailable(plat::IMbnInterface*) { return S_OK; }
+HRESULT CMbnSinks::OnPreferredProvidersChange(plat::IMbnInterface*) { return S_OK; }
+HRESULT CMbnSinks::OnSetPreferredProvidersComplete(plat::IMbnInterface*, ULONG, HRESULT) { return S_OK; }
+HRESULT CMbnSinks::OnScanNetworkComplete(plat::IMbnInterface*, ULONG, HRESULT) { return S_OK; }
+HRESULT CMbnSinks::OnInterfaceArrival(plat::IMbnInterface*) { return S_OK; }
+HRESULT CMbnSinks::OnInterfaceRemoval(plat::IMbnInterface*) { return S_OK; }
+HRESULT CMbnSinks::OnConnectionArrival(plat::IMbnConnection*) { return S_OK; }
+HRESULT CMbnSinks::OnConnectionRemoval(plat::IMbnConnection*) { return S_OK; }
+HRESULT CMbnSinks::OnConnectComplete(plat::IMbnConnection*, ULONG, HRESULT) { return S_OK; }
+HRESULT CMbnSinks::OnDisconnectComplete(plat::IMbnConnection*, ULONG, HRESULT) {
+  LogLine("\t *****Received OnDisconnectComplete Event\n");
+  return S_OK;
+}
+HRESULT CMbnSinks::OnConnectStateChange(plat::IMbnConnection*) { return S_OK; }
+HRESULT CMbnSinks::OnVoiceCallStateChange(plat::IMbnConnection*) { return S_OK; }
+HRESULT CMbnSinks::OnQuerySupportedCommandsComplete(plat::IMbnDeviceService*, plat::SAFEARRAY*, HRESULT, ULONG) {
+  return S_OK;
+}
+HRESULT CMbnSinks::OnEventNotification(plat::IMbnDeviceService*, ULONG, plat::SAFEARRAY*) { return S_OK; }
+HRESULT CMbnSinks::OnOpenDataSessionComplete(plat::IMbnDeviceService*, HRESULT, ULONG) { return S_OK; }
+HRESULT CMbnSinks::OnCloseDataSessionComplete(plat::IMbnDeviceService*, HRESULT, ULONG) { return S_OK; }
+HRESULT CMbnSinks::OnWriteDataComplete(plat::IMbnDeviceService*, HRESULT, ULONG) { return S_OK; }
+HRESULT CMbnSinks::OnInterfaceStateChange(plat::BSTR, plat::MBN_DEVICE_SERVICES_INTERFACE_STATE) { return S_OK; }
+
+// ---- Device-service completions -----------------------------------------------------------------
+
+namespace {
+
+void Signal(const std::unique_ptr<plat::Event>& event) {
+  if (event) event->Set();
+}
+
+// Reads a completion's byte array element by element, lower to upper bound. False when the
+// bounds cannot be read. An element that cannot be read is kept as 0 and still counted.
+bool ReadPayload(plat::SAFEARRAY* data, std::basic_string<std::uint8_t>* out) {
+  plat::LONG lower = 0;
+  plat::LONG upper = 0;
+  if (plat::Failed(plat::SafeArrayGetLBound(data, 1, &lower)) ||
+      plat::Failed(plat::SafeArrayGetUBound(data, 1, &upper)))
+    return false;
+  out->clear();
+  for (long long i = lower; i <= upper; ++i) {
+    plat::LONG index = static_cast<plat::LONG>(i);
+    std::uint8_t b = 0;
+    if (plat::Failed(plat::SafeArrayGetElement(data, &index, &b))) b = 0;
+    out->push_back(b);
+  }
+  return true;
+}
+
+}  // namespace
+
+HRESULT CMbnSinks::OnOpenCommandSessionComplete(plat::IMbnDeviceService*, HRESULT status, ULONG) {
+  LogLine("\t *****Received OnOpenCommandSessionComplete Event\n");
+  {
+    std::lock_guard<std::mutex> lock(Completions().lock);
+    Completions().g_MbnStatus = status;
+  }
+  Signal(g_hOpenSessionEvent);
+  return S_OK;
+}
+
+HRESULT CMbnSinks::OnCloseCommandSessionComplete(plat::IMbnDeviceService*, HRESULT status, ULONG) {
+  LogLine("\t *****Received OnCloseCommandSessionComplete Event\n");
+  {
+    std::lock_guard<std::mutex> lock(Completions().lock);
+    Completions().g_MbnStatus = status;
+  }
+  Signal(g_hCloseSessionEvent);
+  return S_OK;
+}
+
+HRESULT CMbnSinks::OnQueryCommandComplete(plat::IMbnDeviceService*, ULONG, plat::SAFEARRAY* deviceServiceData,
+                                          HRESULT status, ULONG) {
+  std::basic_string<std::uint8_t> payload;
+  const bool stores = status == S_OK && deviceServiceData;
+  if (stores) {
+    // Without readable bounds nothing is stored and nothing signalled: the request times out.
+    if (!ReadPayload(deviceServiceData, &payload)) return S_OK;
+    ConsoleHexDump("Query command data: ", payload.data(), payload.size());
+  }
+  {
+    CompletionSlots& c = Completions();
+    std::lock_guard<std::mutex> lock(c.lock);
+    if (stores) {
+      c.queryOverflow = payload.size() > kQueryResponseBytes;
+      const std::size_t kept = c.queryOverflow ? 0 : payload.size();
+      std::copy(payload.begin(), payload.begin() + static_cast<std::ptrdiff_t>(kept), c.g_QueryResponse);
+      c.g_QueryResponseLength = static_cast<ULONG>(payload.size());
+    }
+    c.g_MbnStatus = status;
+  }
+  Signal(g_hQueryEvent);
+  return S_OK;
+}
+
+HRESULT CMbnSinks::OnSetCommandComplete(plat::IMbnDeviceService*, ULONG, plat::SAFEARRAY* deviceServiceData,
+                                        HRESULT status, ULONG) {
+  std::basic_string<std::uint8_t> payload;
+  const bool stores = status == S_OK && deviceServiceData;
+  if (stores && !ReadPayload(deviceServiceData, &payload)) return S_OK;
+  {
+    CompletionSlots& c = Completions();
+    std::lock_guard<std::mutex> lock(c.lock);
+    if (stores) {
+      c.setOverflow = payload.size() > kSetResponseBytes;
+      const std::size_t kept = c.setOverflow ? 0 : payload.size();
+      std::copy(payload.begin(), payload.begin() + static_cast<std::ptrdiff_t>(kept), c.setResponse);
+      c.g_SetResponseLength = static_cast<ULONG>(payload.size());
+    }
+    c.g_MbnStatus = status;
+  }
+  Signal(g_hSetEvent);
+  return S_OK;
+}
+
+HRESULT CMbnSinks::OnReadData(plat::IMbnDeviceService*, plat::SAFEARRAY* deviceServiceData) {
+  LogLine("\t *****Received OnReadData Event\n");
+  std::basic_string<std::uint8_t> payload;
+  if (deviceServiceData) ReadPayload(deviceServiceData, &payload);
+  std::string bytes;
+  for (std::uint8_t b : payload) bytes += plat::Format("%02X ", b);
+  LogLine("\t Response = %s", bytes.c_str());
+  LogLine("\t NumElements = %d\n", static_cast<int>(payload.size()));
+  return S_OK;
+}
+
+}  // namespace vexel

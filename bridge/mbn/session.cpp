@@ -1,0 +1,525 @@
+#include "bridge/mbn/session.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "bridge/log/bridge_log.h"
+#include "bridge/mbn/mbn_sinks.h"
+#include "bridge/mbn/session_api.h"
+#include "platform/process.h"
+#include "platform/text.h"
+
+namespace vexel {
+
+using namespace plat;
+
+BOOL bInitialied = FALSE;
+BOOL bInterfaceConnected = FALSE;
+// The COM references live in objects that are never destroyed: at library unload the platform (or
+// the apartment) may already be gone, and releasing into it then would be unsafe.
+ComPtr<IMbnInterfaceManager>& g_InterfaceMgr = *new ComPtr<IMbnInterfaceManager>;
+ComPtr<IMbnDeviceServicesManager>& g_MbnDeviceServicesManager = *new ComPtr<IMbnDeviceServicesManager>;
+ComPtr<IMbnDeviceServicesContext>& g_MbnDeviceServicesContext = *new ComPtr<IMbnDeviceServicesContext>;
+ComPtr<IMbnInterface>& g_pMbnInterface = *new ComPtr<IMbnInterface>;
+CMbnSinks* g_CMbnSinks = nullptr;
+ComPtr<IConnectionPoint>& pDeviceServiceEventsConnectionPoint = *new ComPtr<IConnectionPoint>;
+DWORD g_dwAdviseCookie = 0;
+std::unique_ptr<Event> g_hOpenSessionEvent;
+std::unique_ptr<Event> g_hCloseSessionEvent;
+std::unique_ptr<Event> g_hQueryEvent;
+std::unique_ptr<Event> g_hSetEvent;
+const DWORD g_WaitTimeout = 5000;
+SessionEntry g_SessionTable[kMaxSessions] = {};
+
+namespace {
+
+// Created with the other platform objects and otherwise unused; held for the connection's life.
+ComPtr<IMbnConnectionManager>& g_ConnectionMgr = *new ComPtr<IMbnConnectionManager>;
+ComPtr<IMbnConnectionProfileManager>& g_ConnectionProfileMgr = *new ComPtr<IMbnConnectionProfileManager>;
+
+const char16_t* Wide(const unsigned short* text) { return reinterpret_cast<const char16_t*>(text); }
+
+HRESULT LastErrorAsHresult() {
+  const DWORD e = GetLastError();
+  return static_cast<HRESULT>(e) <= 0 ? static_cast<HRESULT>(e)
+                                      : static_cast<HRESULT>((e & 0xFFFFu) | 0x80070000u);
+}
+
+// Exact, case-sensitive comparison of a table entry with a service id.
+bool SameId(const char16_t* entry, const char16_t* id) {
+  const std::size_t n = WideLength(id);
+  return n < kIdChars && std::memcmp(entry, id, (n + 1) * sizeof(char16_t)) == 0;
+}
+
+HRESULT GetService(const char16_t* deviceServiceID, ComPtr<IMbnDeviceService>* service) {
+  BStr id(deviceServiceID);
+  return g_MbnDeviceServicesContext->GetDeviceService(id.get(), service->put());
+}
+
+HRESULT StatusNow() {
+  std::lock_guard<std::mutex> lock(Completions().lock);
+  return Completions().g_MbnStatus;
+}
+
+void ResetEvent(const std::unique_ptr<Event>& e) {
+  if (e) e->Reset();
+}
+
+DWORD WaitFor(const std::unique_ptr<Event>& e) { return e ? e->Wait(g_WaitTimeout) : WAIT_FAILED; }
+
+// Builds the request's byte array; E_OUTOFMEMORY (or the failing put's result) when it cannot.
+HRESULT BuildCommandArray(const unsigned char* data, ULONG length, UniqueSafeArray* out) {
+  SAFEARRAYBOUND bound{length, 0};
+  UniqueSafeArray sa(SafeArrayCreate(VT_UI1, 1, &bound));
+  if (!sa) return E_OUTOFMEMORY;
+  for (ULONG i = 0; i < length; ++i) {
+    LONG index = static_cast<LONG>(i);
+    BYTE b = data ? data[i] : 0;
+    if (const HRESULT hr = SafeArrayPutElement(sa.get(), &index, &b); Failed(hr)) return hr;
+  }
+  *out = std::move(sa);
+  return S_OK;
+}
+
+}  // namespace
+
+CompletionSlots& Completions() {
+  static auto* slots = new CompletionSlots;  // reached from platform threads until the process ends
+  return *slots;
+}
+
+HRESULT WaitResultToHresult(DWORD wait_result) {
+  if (static_cast<HRESULT>(wait_result) > 0) return static_cast<HRESULT>(wait_result | 0x80070000u);
+  return static_cast<HRESULT>(wait_result);
+}
+
+HRESULT Initialize() {
+  if (bInitialied) {
+    LogLine("%s bInitialied is already TRUE\n", "Initialize");
+    return S_OK;
+  }
+  if (!g_CMbnSinks) g_CMbnSinks = new CMbnSinks;
+  for (SessionEntry& e : g_SessionTable) {
+    e.bInUse = FALSE;
+    e.bSessionOpen = FALSE;
+  }
+  CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  CoCreateInstance(CLSID_MbnInterfaceManager, nullptr, CLSCTX_ALL, IID_IMbnInterfaceManager,
+                   g_InterfaceMgr.put_void());
+  CoCreateInstance(CLSID_MbnConnectionManager, nullptr, CLSCTX_ALL, IID_IMbnConnectionManager,
+                   g_ConnectionMgr.put_void());
+  CoCreateInstance(CLSID_MbnConnectionProfileManager, nullptr, CLSCTX_ALL, IID_IMbnConnectionProfileManager,
+                   g_ConnectionProfileMgr.put_void());
+  const HRESULT hr = CoCreateInstance(CLSID_MbnDeviceServicesManager, nullptr, CLSCTX_ALL,
+                                      IID_IMbnDeviceServicesManager, g_MbnDeviceServicesManager.put_void());
+  bInitialied = TRUE;
+  return hr;
+}
+
+HRESULT CreateGlobalEvent() {
+  for (std::unique_ptr<Event>* e : {&g_hQueryEvent, &g_hOpenSessionEvent, &g_hCloseSessionEvent, &g_hSetEvent}) {
+    if (*e) continue;
+    *e = CreateEventObject(false, false);
+    if (!*e) return LastErrorAsHresult();
+  }
+  return S_OK;
+}
+
+}  // namespace vexel
+
+using namespace vexel;
+using namespace plat;
+
+long EnumInterface(long* count, _MBIMIDS* ids) {
+  static const char* const kName = "EnumInterface";
+  if (!count) return E_POINTER;
+  *count = 0;
+  HRESULT hr = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  if (Succeeded(hr) || hr == RPC_E_CHANGED_MODE)
+    hr = CoCreateInstance(CLSID_MbnInterfaceManager, nullptr, CLSCTX_ALL, IID_IMbnInterfaceManager,
+                          g_InterfaceMgr.put_void());
+  if (Failed(hr) && hr != RPC_E_CHANGED_MODE) {
+    LogLine("%s: Initialize FAILED\n", kName);
+    return hr;
+  }
+  UniqueSafeArray interfaces;
+  hr = g_InterfaceMgr->GetInterfaces(interfaces.put());
+  if (Failed(hr)) {
+    LogLine("%s: GetInterfaces FAILED\n", kName);
+    return hr;
+  }
+  // CopyArrayOfInterfaces: every element's id parsed into a GUID; unreadable ones are skipped.
+  std::vector<GUID> guids;
+  LONG lower = 0;
+  LONG upper = -1;
+  hr = interfaces ? SafeArrayGetLBound(interfaces.get(), 1, &lower) : S_OK;
+  if (Succeeded(hr) && interfaces) hr = SafeArrayGetUBound(interfaces.get(), 1, &upper);
+  HRESULT last_failure = hr;
+  if (Succeeded(hr)) {
+    for (long long i = lower; i <= upper; ++i) {
+      LONG index = static_cast<LONG>(i);
+      ComPtr<IUnknown> element;
+      HRESULT step = SafeArrayGetElement(interfaces.get(), &index, element.put_void());
+      ComPtr<IMbnInterface> mbn;
+      if (Succeeded(step)) step = element ? element.As(&mbn) : E_POINTER;
+      BStr id;
+      if (Succeeded(step)) step = mbn->get_InterfaceID(id.put());
+      GUID guid{};
+      if (Succeeded(step)) step = IIDFromString(id.get(), &guid);
+      if (Failed(step)) {
+        last_failure = step;
+        continue;
+      }
+      guids.push_back(guid);
+    }
+    const bool empty = upper < lower;
+    hr = (!guids.empty() || empty) ? S_OK : last_failure;
+  }
+  if (Failed(hr)) {
+    LogLine("%s: CopyArrayOfInterfaces FAILED\n", kName);
+    return hr;
+  }
+  long written = 0;
+  for (const GUID& guid : guids) {
+    char16_t* text = nullptr;
+    hr = StringFromIID(guid, &text);
+    if (Failed(hr)) {
+      LogLine("%s: StringFromIID FAILED\n", kName);
+      return hr;
+    }
+    if (ids) {
+      _MBIMIDS& out = ids[written];
+      const std::size_t n = std::min(WideLength(text), kIdChars - 1);
+      std::copy(text, text + n, out.InterfaceID);
+      std::fill(out.InterfaceID + n, out.InterfaceID + kIdChars, u'\0');
+    }
+    CoTaskMemFree(text);
+    ++written;
+  }
+  *count = written;
+  return S_OK;
+}
+
+long ConnectInterface(unsigned short* interfaceID) {
+  static const char* const kName = "ConnectInterface";
+  if (bInterfaceConnected) {
+    LogLine("%s: bInterfaceConnected is already TRUE\n", kName);
+    return S_OK;
+  }
+  HRESULT hr = Initialize();
+  if (Failed(hr) && hr != RPC_E_CHANGED_MODE) {
+    LogLine("%s: Initialize FAILED\n", kName);
+    return hr;
+  }
+  hr = CreateGlobalEvent();
+  if (Failed(hr)) {
+    LogLine("%s: CreateGlobalEvent FAILED\n", kName);
+    return hr;
+  }
+  if (g_CMbnSinks) {
+    ComPtr<IConnectionPointContainer> container;
+    hr = g_MbnDeviceServicesManager ? g_MbnDeviceServicesManager.As(&container) : E_POINTER;
+    if (Failed(hr)) {
+      LogLine("%s: g_MbnDeviceServicesManager->QueryInterface FAILED\n", kName);
+      return hr;
+    }
+    hr = container->FindConnectionPoint(IID_IMbnDeviceServicesEvents, pDeviceServiceEventsConnectionPoint.put());
+    if (Failed(hr)) {
+      LogLine("%s: IID_IMbnDeviceServicesEvents FindConnectionPoint FAILED\n", kName);
+      return hr;
+    }
+    BStr id(Wide(interfaceID));
+    hr = g_MbnDeviceServicesManager->GetDeviceServicesContext(id.get(), g_MbnDeviceServicesContext.put());
+    if (Failed(hr)) {
+      LogLine("%s: g_MbnDeviceServicesManager->GetDeviceServicesContext FAILED\n", kName);
+      return hr;
+    }
+    // This reference is the sink's own while it is advised; DisconnectInterface gives it back.
+    IUnknown* sink = nullptr;
+    hr = g_CMbnSinks->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&sink));
+    if (Failed(hr)) {
+      LogLine("%s: g_CMbnSinks->QueryInterface FAILED\n", kName);
+      return hr;
+    }
+    hr = pDeviceServiceEventsConnectionPoint->Advise(sink, &g_dwAdviseCookie);
+    if (Failed(hr)) {
+      LogLine("%s: pDeviceServiceEventsConnectionPoint Advise FAILED\n", kName);
+      return hr;
+    }
+  } else {
+    LogLine("%s: g_CMbnSinks is FALSE\n", kName);
+  }
+  if (!g_pMbnInterface) {
+    hr = g_InterfaceMgr ? g_InterfaceMgr->GetInterface(Wide(interfaceID), g_pMbnInterface.put()) : E_POINTER;
+    if (Failed(hr)) {
+      LogLine("%s: g_InterfaceMgr->GetInterface FAILED: %x\n", kName, GetLastError());
+      return hr;
+    }
+  }
+  bInterfaceConnected = TRUE;
+  return S_OK;
+}
+
+int DisconnectInterface() {
+  if (bInterfaceConnected) {
+    for (SessionEntry& e : g_SessionTable) {
+      if (e.bInUse && e.bSessionOpen) {
+        char16_t id[kIdChars];
+        std::memcpy(id, e.deviceServiceID, sizeof id);
+        CloseCommandSession(reinterpret_cast<unsigned short*>(id));
+      }
+    }
+  }
+  HRESULT result = S_OK;
+  bool unadvised = true;
+  if (pDeviceServiceEventsConnectionPoint) {
+    result = pDeviceServiceEventsConnectionPoint->Unadvise(g_dwAdviseCookie);
+    unadvised = Succeeded(result);
+    pDeviceServiceEventsConnectionPoint = nullptr;
+  }
+  if (g_CMbnSinks) {
+    g_CMbnSinks->Release();
+    // A sink the platform may still call (Unadvise failed) is left alive rather than freed under it.
+    if (unadvised) delete g_CMbnSinks;
+    g_CMbnSinks = nullptr;
+  }
+  g_hOpenSessionEvent.reset();
+  g_hCloseSessionEvent.reset();
+  g_hQueryEvent.reset();
+  g_hSetEvent.reset();
+  bInterfaceConnected = FALSE;
+  bInitialied = FALSE;
+  g_pMbnInterface = nullptr;
+  g_MbnDeviceServicesContext = nullptr;
+  g_MbnDeviceServicesManager = nullptr;
+  g_ConnectionMgr = nullptr;
+  g_ConnectionProfileMgr = nullptr;
+  {
+    std::lock_guard<std::mutex> lock(Completions().lock);
+    Completions().g_MbnStatus = S_OK;
+  }
+  CoUninitialize();
+  return result;
+}
+
+long OpenCommandSession(unsigned short* deviceServiceID) {
+  static const char* const kName = "OpenCommandSession";
+  if (!g_MbnDeviceServicesContext) {
+    LogLine("%s: g_MbnDeviceServicesContext is NULL\n", kName);
+    return static_cast<long>(ERROR_NOT_SUPPORTED);
+  }
+  ComPtr<IMbnDeviceService> service;
+  HRESULT hr = GetService(Wide(deviceServiceID), &service);
+  if (Failed(hr)) {
+    LogLine("%s: GetDeviceService FAILED: 0x%X\n", kName, static_cast<unsigned>(hr));
+    return hr;
+  }
+  BOOL open = FALSE;
+  hr = service->get_IsCommandSessionOpen(&open);
+  if (Failed(hr) && hr != E_PENDING) {
+    LogLine("%s: get_IsCommandSessionOpen FAILED: 0x%X\n", kName, GetLastError());
+    return hr;
+  }
+  if (open) return hr;  // someone else's session: used as it is, not recorded, not closed by us
+  ResetEvent(g_hOpenSessionEvent);
+  ULONG request = 0;
+  hr = service->OpenCommandSession(&request);
+  if (Failed(hr) && hr != E_PENDING) {
+    LogLine("%s: OpenCommandSession FAILED: 0x%X\n", kName, GetLastError());
+    return hr;
+  }
+  LogLine("%s: OpenCommandSession call successful... waiting for callback\n", kName);
+  const DWORD wait = WaitFor(g_hOpenSessionEvent);
+  if (wait != WAIT_OBJECT_0) return WaitResultToHresult(wait);
+  const HRESULT status = StatusNow();
+  if (Failed(status)) {
+    LogLine("%s: g_MbnStatus FAILED: 0x%X\n", kName, static_cast<unsigned>(status));
+    return status;
+  }
+  const char16_t* id = Wide(deviceServiceID);
+  for (SessionEntry& e : g_SessionTable) {
+    if (e.bInUse) continue;
+    const std::size_t n = std::min(WideLength(id), kIdChars - 1);
+    std::fill(std::begin(e.deviceServiceID), std::end(e.deviceServiceID), u'\0');
+    std::copy(id, id + n, e.deviceServiceID);
+    e.bInUse = TRUE;
+    e.bSessionOpen = TRUE;
+    break;
+  }
+  return status;
+}
+
+int CloseCommandSession(unsigned short* deviceServiceID) {
+  static const char* const kName = "CloseCommandSession";
+  if (!g_MbnDeviceServicesContext) return 0;
+  ComPtr<IMbnDeviceService> service;
+  HRESULT hr = GetService(Wide(deviceServiceID), &service);
+  if (Failed(hr)) {
+    LogLine("%s: GetDeviceService FAILED\n", kName);
+    return 0;
+  }
+  BOOL open = FALSE;
+  hr = service->get_IsCommandSessionOpen(&open);
+  if (Failed(hr) && hr != E_PENDING) {
+    LogLine("%s: get_IsCommandSessionOpen FAILED\n", kName);
+    return 0;
+  }
+  // A pending answer lets the close go on, but the call cannot then claim success.
+  const bool pending = hr == E_PENDING;
+  if (!open) return pending ? 0 : 1;
+  LogLine("%s: calling CloseCommandSession\n", kName);
+  ResetEvent(g_hCloseSessionEvent);
+  ULONG request = 0;
+  hr = service->CloseCommandSession(&request);
+  if (Failed(hr) && hr != E_PENDING) {
+    LogLine("%s: CloseCommandSession call Failed\n", kName);
+    return 0;
+  }
+  LogLine("%s: CloseCommandSession call successful... waiting for callback\n", kName);
+  if (WaitFor(g_hCloseSessionEvent) != WAIT_OBJECT_0) {
+    LogLine("%s: WAIT_OBJECT_0 FAILED\n", kName);
+    return 0;
+  }
+  const HRESULT status = StatusNow();
+  if (Failed(status)) {
+    LogLine("%s: g_MbnStatus FAILED: 0x%X\n", kName, static_cast<unsigned>(status));
+    return 0;
+  }
+  const char16_t* id = Wide(deviceServiceID);
+  for (SessionEntry& e : g_SessionTable) {
+    if (e.bInUse && SameId(e.deviceServiceID, id)) {
+      e.bSessionOpen = FALSE;
+      break;
+    }
+  }
+  return pending ? 0 : 1;
+}
+
+long QueryCommand(unsigned short* interfaceID, unsigned short* deviceServiceID, unsigned int commandID,
+                  unsigned int ulCommandLength, unsigned char* pCommandData, unsigned int* pulResponseLength,
+                  unsigned char* pResponseData) {
+  static const char* const kName = "QueryCommand";
+  (void)interfaceID;  // the connected interface serves every request
+  HRESULT hr = OpenCommandSession(deviceServiceID);
+  if (Failed(hr)) {
+    LogLine("%s: OpenCommandSession FAILED: 0x%X\n", kName, GetLastError());
+    return static_cast<long>(ERROR_NOT_SUPPORTED);
+  }
+  if (!g_MbnDeviceServicesContext) {
+    LogLine("%s: g_MbnDeviceServicesContext is NULL.\n", kName);
+    return static_cast<long>(ERROR_NOT_SUPPORTED);
+  }
+  LogLine("%s: deviceServiceID: %ls.\n", kName, Wide(deviceServiceID));
+  ComPtr<IMbnDeviceService> service;
+  hr = GetService(Wide(deviceServiceID), &service);
+  if (Failed(hr)) {
+    LogLine("%s: g_MbnDeviceServicesContext->GetDeviceService Failed.0x%X\n", kName, GetLastError());
+    return hr;
+  }
+  if (!pCommandData) LogLine("%s: pCommandData = NULL\n", kName);
+  if (!pResponseData) LogLine("%s: pResponseData = NULL\n", kName);
+  UniqueSafeArray command;
+  if (ulCommandLength != 0) {
+    LogLine("%s: Creating SafeArray for command data\n", kName);
+    hr = BuildCommandArray(pCommandData, ulCommandLength, &command);
+    if (hr == E_OUTOFMEMORY) LogLine("%s: psaCommandData == NULL\n", kName);
+    if (Failed(hr)) return hr;  // nothing was sent
+  }
+  ULONG capacity = 0;
+  if (pulResponseLength) {
+    LogLine("%s: setting g_QcMax\n", kName);
+    capacity = *pulResponseLength;
+  } else {
+    LogLine("%s: pulResponseLength = NULL\n", kName);
+  }
+  {
+    std::lock_guard<std::mutex> lock(Completions().lock);
+    Completions().g_QcMax = capacity;
+    Completions().g_QueryResponseLength = 0;
+    Completions().queryOverflow = false;
+  }
+  // A completion that arrived after an earlier request gave up must not complete this one.
+  ResetEvent(g_hQueryEvent);
+  ULONG request = 0;
+  hr = service->QueryCommand(commandID, command.get(), &request);
+  if (Failed(hr) && hr != E_PENDING) {
+    LogLine("%s: QueryCommand call FAILED: 0x%X\n", kName, GetLastError());
+    return hr;
+  }
+  LogLine("%s: QueryCommand call successful... waiting for callback -> requestID=%d\n", kName,
+          static_cast<int>(request));
+  const DWORD wait = WaitFor(g_hQueryEvent);
+  if (wait != WAIT_OBJECT_0) return WaitResultToHresult(wait);
+  CompletionSlots& c = Completions();
+  std::lock_guard<std::mutex> lock(c.lock);
+  if (Failed(c.g_MbnStatus)) {
+    LogLine("%s: g_MbnStatus FAILED: 0x%X\n", kName, static_cast<unsigned>(c.g_MbnStatus));
+    return c.g_MbnStatus;
+  }
+  if (pResponseData && (c.queryOverflow || c.g_QueryResponseLength > c.g_QcMax)) {
+    LogLine("%s: response of %u bytes exceeds the buffer of %u bytes\n", kName,
+            static_cast<unsigned>(c.g_QueryResponseLength), static_cast<unsigned>(c.g_QcMax));
+    return HresultFromWin32(ERROR_INSUFFICIENT_BUFFER);
+  }
+  if (pResponseData) std::memcpy(pResponseData, c.g_QueryResponse, c.g_QueryResponseLength);
+  if (pulResponseLength) *pulResponseLength = c.g_QueryResponseLength;
+  return c.g_MbnStatus;
+}
+
+long SetCommand(unsigned short* interfaceID, unsigned short* deviceServiceID, unsigned int commandID,
+                unsigned int ulCommandLength, unsigned char* pCommandData, unsigned int* pulResponseLength,
+                unsigned char* pResponseData) {
+  static const char* const kName = "SetCommand";
+  (void)interfaceID;
+  HRESULT hr = OpenCommandSession(deviceServiceID);
+  if (Failed(hr)) {
+    LogLine("OpenCommandSession FAILED: 0x%X\n", GetLastError());
+    return static_cast<long>(ERROR_NOT_SUPPORTED);
+  }
+  if (!g_MbnDeviceServicesContext) return static_cast<long>(ERROR_NOT_SUPPORTED);
+  ComPtr<IMbnDeviceService> service;
+  hr = GetService(Wide(deviceServiceID), &service);
+  if (Failed(hr)) {
+    LogLine("%s: GetDeviceService FAILED: 0x%X\n", kName, GetLastError());
+    return hr;
+  }
+  UniqueSafeArray command;
+  if (ulCommandLength != 0) {
+    if (pCommandData) ConsoleHexDump("\t Command Data=\n", pCommandData, ulCommandLength);
+    hr = BuildCommandArray(pCommandData, ulCommandLength, &command);
+    if (Failed(hr)) return hr;  // nothing was sent
+  }
+  if (!pulResponseLength) return E_POINTER;  // the completion would have nowhere to report its length
+  {
+    std::lock_guard<std::mutex> lock(Completions().lock);
+    Completions().g_SetResponseLength = 0;
+    Completions().setOverflow = false;
+  }
+  const ULONG capacity = *pulResponseLength;
+  ResetEvent(g_hSetEvent);
+  ULONG request = 0;
+  hr = service->SetCommand(commandID, command.get(), &request);
+  if (Failed(hr) && hr != E_PENDING) {
+    LogLine("%s: SetCommand call FAILED\n", kName);
+    return hr;
+  }
+  LogLine("%s: SetCommand call successful... waiting for callback -> requestID=%d\n", kName,
+          static_cast<int>(request));
+  const DWORD wait = WaitFor(g_hSetEvent);
+  if (wait != WAIT_OBJECT_0) return WaitResultToHresult(wait);
+  CompletionSlots& c = Completions();
+  std::lock_guard<std::mutex> lock(c.lock);
+  if (Failed(c.g_MbnStatus)) {
+    LogLine("%s: g_MbnStatus FAILED: 0x%X\n", kName, static_cast<unsigned>(c.g_MbnStatus));
+    return c.g_MbnStatus;
+  }
+  if (pResponseData && (c.setOverflow || c.g_SetResponseLength > capacity)) {
+    LogLine("%s: response of %u bytes exceeds the buffer of %u bytes\n", kName,
+            static_cast<unsigned>(c.g_SetResponseLength), static_cast<unsigned>(capacity));
+    return HresultFromWin32(ERROR_INSUFFICIENT_BUFFER);
+  }
+  if (pResponseData) std::memcpy(pResponseData, c.setResponse, c.g_SetResponseLength);
+  *pulResponseLength = c.g_SetResponseLength;
+  return c.g_MbnStatus;
+}

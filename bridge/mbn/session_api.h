@@ -1,0 +1,39 @@
+// The bridge's exported session API: a process-wide connection to one mobile-broadband interface
+// and blocking device-service requests over it.
+//
+// Exported under the compiler's type-encoded names (not plain C names), so a client binds them with
+// exactly these parameter types: wide text as unsigned short* (UTF-16), HRESULT-style long results,
+// unsigned int for 32-bit values. Callers must not overlap calls: one request is served at a time.
+#pragma once
+
+#include "platform/dll.h"
+
+// One element of the interface list: the interface id as NUL-terminated braced upper-case GUID
+// text (38 characters) in 64 UTF-16 units.
+struct _MBIMIDS {
+  char16_t InterfaceID[64];
+};
+static_assert(sizeof(_MBIMIDS) == 128);
+
+// Fills ids with every modem interface the platform reports (the array must hold them all) and
+// count with their number. A null ids only counts.
+TXL_EXPORT long EnumInterface(long* count, _MBIMIDS* ids);
+// Connects to one interface: platform objects, completion events, event sink, device-services
+// context. A second call while connected does nothing.
+TXL_EXPORT long ConnectInterface(unsigned short* interfaceID);
+// Closes the sessions this library opened and releases everything ConnectInterface obtained.
+TXL_EXPORT int DisconnectInterface();
+// Opens the command session of a device service and waits for its completion (5000 ms).
+TXL_EXPORT long OpenCommandSession(unsigned short* deviceServiceID);
+// Closes a command session; nonzero on success (also when it was not open), 0 on failure.
+TXL_EXPORT int CloseCommandSession(unsigned short* deviceServiceID);
+// Sends a query (QueryCommand) or set (SetCommand) with command id commandID and
+// ulCommandLength bytes of pCommandData, waits for the completion (5000 ms) and copies its payload
+// to pResponseData; *pulResponseLength is the buffer's capacity in bytes on entry and the payload
+// length on success. A payload larger than the capacity fails with 0x8007007A and copies nothing.
+TXL_EXPORT long QueryCommand(unsigned short* interfaceID, unsigned short* deviceServiceID, unsigned int commandID,
+                             unsigned int ulCommandLength, unsigned char* pCommandData,
+                             unsigned int* pulResponseLength, unsigned char* pResponseData);
+TXL_EXPORT long SetCommand(unsigned short* interfaceID, unsigned short* deviceServiceID, unsigned int commandID,
+                           unsigned int ulCommandLength, unsigned char* pCommandData,
+                           unsigned int* pulResponseLength, unsigned char* pResponseData);

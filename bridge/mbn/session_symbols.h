@@ -1,0 +1,25 @@
+// How a client binds the session API at run time: the exported (type-encoded) names and the
+// function types they stand for.
+#pragma once
+
+#include "bridge/mbn/session_api.h"
+
+namespace vexel::symbols {
+
+using EnumInterfaceFn = long (*)(long*, _MBIMIDS*);
+using ConnectInterfaceFn = long (*)(unsigned short*);
+using DisconnectInterfaceFn = int (*)();
+using OpenCommandSessionFn = long (*)(unsigned short*);
+using CloseCommandSessionFn = int (*)(unsigned short*);
+using RequestFn = long (*)(unsigned short*, unsigned short*, unsigned int, unsigned int, unsigned char*,
+                           unsigned int*, unsigned char*);
+
+inline constexpr const char* kEnumInterface = "_Z13EnumInterfacePlP8_MBIMIDS";
+inline constexpr const char* kConnectInterface = "_Z16ConnectInterfacePt";
+inline constexpr const char* kDisconnectInterface = "_Z19DisconnectInterfacev";
+inline constexpr const char* kOpenCommandSession = "_Z18OpenCommandSessionPt";
+inline constexpr const char* kCloseCommandSession = "_Z19CloseCommandSessionPt";
+inline constexpr const char* kQueryCommand = "_Z12QueryCommandPtS_jjPhPjS0_";
+inline constexpr const char* kSetCommand = "_Z10SetCommandPtS_jjPhPjS0_";
+
+}  // namespace vexel::symbols

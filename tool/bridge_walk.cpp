@@ -1,0 +1,95 @@
+// Shows the bridge at work: loads VexelSarDll from beside this program, binds its session API by
+// the exported names, and walks one connection through it — enumerate the modem interfaces,
+// connect to the first, open a command session, send a query and a set, close, disconnect —
+// printing what each step returned.
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "bridge/mbn/session_symbols.h"
+#include "platform/dll.h"
+#include "platform/fs.h"
+#include "platform/process.h"
+#include "platform/text.h"
+
+namespace {
+
+namespace sym = vexel::symbols;
+
+// The vendor NVM access service; the walk reads and writes through it.
+const char16_t kNvmService[] = u"{e10ff51b-ac2d-4104-86f6-8d621b430189}";
+
+std::string Hex(const unsigned char* bytes, unsigned int n) {
+  std::string s;
+  for (unsigned int i = 0; i < n; ++i) s += plat::Format("%02X", bytes[i]);
+  return s.empty() ? "(none)" : s;
+}
+
+unsigned short* Us(char16_t* s) { return reinterpret_cast<unsigned short*>(s); }
+
+template <class Fn>
+Fn Bind(plat::DynamicLibrary& lib, const char* name) {
+  return reinterpret_cast<Fn>(lib.Symbol(name));
+}
+
+}  // namespace
+
+int main() {
+  const std::u16string folder = plat::FolderOf(plat::HostExecutablePath());
+  const std::u16string path = folder + plat::SharedLibraryFileName(u"VexelSarDll");
+  std::printf("== loading %s\n", plat::ToAnsi(path).c_str());
+  std::unique_ptr<plat::DynamicLibrary> lib = plat::LoadDynamicLibrary(path);
+  if (!lib) {
+    std::printf("cannot load the bridge (error %u)\n", plat::GetLastError());
+    return 2;
+  }
+  auto enum_interface = Bind<sym::EnumInterfaceFn>(*lib, sym::kEnumInterface);
+  auto connect = Bind<sym::ConnectInterfaceFn>(*lib, sym::kConnectInterface);
+  auto disconnect = Bind<sym::DisconnectInterfaceFn>(*lib, sym::kDisconnectInterface);
+  auto open_session = Bind<sym::OpenCommandSessionFn>(*lib, sym::kOpenCommandSession);
+  auto close_session = Bind<sym::CloseCommandSessionFn>(*lib, sym::kCloseCommandSession);
+  auto query = Bind<sym::RequestFn>(*lib, sym::kQueryCommand);
+  auto set = Bind<sym::RequestFn>(*lib, sym::kSetCommand);
+  if (!enum_interface || !connect || !disconnect || !open_session || !close_session || !query || !set) {
+    std::printf("the bridge does not export the session API\n");
+    return 2;
+  }
+
+  static _MBIMIDS ids[32];
+  long count = 0;
+  long hr = enum_interface(&count, ids);
+  std::printf("== EnumInterface -> 0x%08lX, %ld interface(s)\n", static_cast<unsigned long>(hr) & 0xFFFFFFFFul, count);
+  for (long i = 0; i < count; ++i)
+    std::printf("   [%ld] %s\n", i, plat::Utf16ToUtf8(ids[i].InterfaceID).c_str());
+  if (hr != 0 || count == 0) return 1;
+
+  char16_t service[64] = {};
+  std::memcpy(service, kNvmService, sizeof kNvmService);
+  hr = connect(Us(ids[0].InterfaceID));
+  std::printf("== ConnectInterface -> 0x%08lX\n", static_cast<unsigned long>(hr) & 0xFFFFFFFFul);
+  if (hr != 0) return 1;
+  hr = open_session(Us(service));
+  std::printf("== OpenCommandSession(NVM) -> 0x%08lX\n", static_cast<unsigned long>(hr) & 0xFFFFFFFFul);
+
+  // Read bytes 0 and 1 of the modem's SAR parameter item (0x103d0000): item id, offset, length.
+  unsigned char request[12] = {0x00, 0x00, 0x3d, 0x10, 0, 0, 0, 0, 2, 0, 0, 0};
+  unsigned char response[4096] = {};
+  unsigned int length = sizeof response;
+  hr = query(Us(ids[0].InterfaceID), Us(service), 1, sizeof request, request, &length, response);
+  std::printf("== QueryCommand(cid 1, %s) -> 0x%08lX, %u byte(s): %s\n", Hex(request, sizeof request).c_str(),
+              static_cast<unsigned long>(hr) & 0xFFFFFFFFul, length, Hex(response, hr == 0 ? length : 0).c_str());
+
+  // Write 1 to byte 0 of the same item (the body-SAR enable flag): item id, offset, length, data.
+  unsigned char change[13] = {0x00, 0x00, 0x3d, 0x10, 0, 0, 0, 0, 1, 0, 0, 0, 1};
+  length = sizeof response;
+  hr = set(Us(ids[0].InterfaceID), Us(service), 1, sizeof change, change, &length, response);
+  std::printf("== SetCommand(cid 1, %s) -> 0x%08lX, %u byte(s): %s\n", Hex(change, sizeof change).c_str(),
+              static_cast<unsigned long>(hr) & 0xFFFFFFFFul, length, Hex(response, hr == 0 ? length : 0).c_str());
+
+  const int closed = close_session(Us(service));
+  std::printf("== CloseCommandSession(NVM) -> %d\n", closed);
+  const int result = disconnect();
+  std::printf("== DisconnectInterface -> %d\n", result);
+  return 0;
+}
