@@ -112,7 +112,7 @@ INSTANTIATE_TEST_SUITE_P(
                   {kFive[2], kFive[3]},
                   {"2000-archive", "2001-archive"},
                   {kFive[2], kFive[3]}}),
-    [](const ::testing::TestParamInfo<PruneCase>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<PruneCase>& p) { return std::string(p.param.name); });
 
 TEST(BridgeLog, PruningAMissingFolderReportsIt) {
   TempDir dir;
@@ -129,7 +129,7 @@ TEST(BridgeLog, PruningAMissingFolderReportsIt) {
 TEST(BridgeLog, ANameThatDoesNotFitTheBufferIsNotDeleted) {
   TempDir dir;
   std::string base = dir.path().string() + "/";
-  const std::string name = "2" + std::string(vexel::kLogPathChars - base.size(), 'x');  // one too long
+  const std::string name = "2" + std::string(vexel::kLogPathChars - base.size(), '0');  // one too long, sorts first
   const std::vector<std::string> dated = {name, "2a", "2b", "2c"};
   for (const auto& f : dated) WriteFile(dir.path() / f, "x");
   std::u16string folder = plat::Utf8ToUtf16(base);

@@ -257,7 +257,7 @@ INSTANTIATE_TEST_SUITE_P(
                        kInsufficientBuffer, 8192, true},
         CompletionCase{"QueryWithoutArraySucceedsEmpty", false, NoArray(), 16, 0, 0, true},
         CompletionCase{"SetWithoutArraySucceedsEmpty", true, NoArray(), 16, 0, 0, true}),
-    [](const ::testing::TestParamInfo<CompletionCase>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<CompletionCase>& p) { return std::string(p.param.name); });
 
 TEST_F(SessionTest, MissingCompletionTimesOut) {
   Configure("[faults]\ndrop=nvm:query\n");
