@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Builds every preset and runs every test. Any failing step fails the whole run.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+
+step() { echo; echo "==== $*"; }
+
+step "native build (default preset)"
+cmake --preset default >/dev/null
+cmake --build --preset default
+
+step "native tests"
+ctest --preset default
+
+step "sanitizer build (asan preset)"
+cmake --preset asan >/dev/null
+cmake --build --preset asan
+
+step "sanitizer tests"
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ctest --preset asan
+
+step "Windows cross-build (windows preset)"
+cmake --preset windows >/dev/null
+cmake --build --preset windows
+
+step "exported interfaces"
+bash scripts/check-exports.sh
+
+echo
+echo "all steps passed"
