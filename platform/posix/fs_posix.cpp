@@ -10,6 +10,7 @@
 #include "platform/fs.h"
 #include "platform/process.h"
 #include "platform/text.h"
+#include "common/name_order.h"
 #include "posix/errno_map.h"
 
 namespace plat {
@@ -19,17 +20,6 @@ namespace {
 std::string Narrow(const std::u16string& path) { return ToAnsi(path); }
 
 void SetErrno() { SetLastError(Win32ErrorFromErrno(errno)); }
-
-// NTFS orders names by their upper-cased UTF-16 units.
-bool NtfsLess(const std::u16string& a, const std::u16string& b) {
-  const std::size_t n = std::min(a.size(), b.size());
-  for (std::size_t i = 0; i < n; ++i) {
-    const char16_t x = AsciiUpper(a[i]);
-    const char16_t y = AsciiUpper(b[i]);
-    if (x != y) return x < y;
-  }
-  return a.size() < b.size();
-}
 
 class PosixExclusiveWriteFile final : public ExclusiveWriteFile {
  public:
@@ -108,7 +98,7 @@ bool ListFolder(const std::u16string& folder, std::vector<FolderEntry>* out) {
   }
   ::closedir(d);
   std::sort(entries.begin(), entries.end(),
-            [](const FolderEntry& a, const FolderEntry& b) { return NtfsLess(a.name, b.name); });
+            [](const FolderEntry& a, const FolderEntry& b) { return NtfsNameLess(a.name, b.name); });
   out->push_back(FolderEntry{u".", true, false});
   out->push_back(FolderEntry{u"..", true, false});
   out->insert(out->end(), entries.begin(), entries.end());
