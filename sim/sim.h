@@ -13,6 +13,14 @@
 
 namespace sim {
 
+// What the simulated stack answers for an interface id or device-service id it does not know (and
+// for a service the modem lacks): HRESULT_FROM_WIN32(ERROR_NOT_FOUND).
+inline constexpr plat::HRESULT kNotFound = plat::HresultFromWin32(plat::ERROR_NOT_FOUND);
+
+// The completion status of a command (query, set) on a closed command session, or of a write on
+// a closed data session: the device is not ready for it, HRESULT_FROM_WIN32(ERROR_NOT_READY).
+inline constexpr plat::HRESULT kSessionNotOpen = plat::Hr(0x80070015u);
+
 // Creates one of the four mobile-broadband classes (interface manager, device-services manager,
 // connection manager, connection-profile manager). REGDB_E_CLASSNOTREG for any other class.
 plat::HRESULT CreateMbnInstance(const plat::GUID& clsid, const plat::GUID& iid, void** ppv);
