@@ -1,0 +1,276 @@
+#include "platform/com.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "platform/mbn.h"
+#include "platform/text.h"
+#include "test_support.h"
+
+namespace {
+
+using plat::GUID;
+using plat::HRESULT;
+
+constexpr GUID kSample = {0x0A1B2C3D, 0x4E5F, 0x6071, {0x82, 0x93, 0xA4, 0xB5, 0xC6, 0xD7, 0xE8, 0xF9}};
+constexpr char16_t kSampleText[] = u"{0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9}";
+
+TEST(Guid, FormatsBracedUpperCase) {
+  EXPECT_EQ(plat::GuidToString(kSample), kSampleText);
+  EXPECT_EQ(plat::GuidToString(GUID{}), u"{00000000-0000-0000-0000-000000000000}");
+  EXPECT_EQ(plat::GuidToString(plat::IID_IConnectionPoint), u"{B196B286-BAB4-101A-B69C-00AA00341D07}");
+}
+
+TEST(Guid, ParsesAnyLetterCase) {
+  for (const char16_t* text : {kSampleText, u"{0a1b2c3d-4e5f-6071-8293-a4b5c6d7e8f9}",
+                               u"{0A1b2C3d-4E5f-6071-8293-a4B5c6D7e8F9}"}) {
+    GUID g{};
+    ASSERT_TRUE(plat::GuidFromString(text, &g)) << plat::Utf16ToUtf8(text);
+    EXPECT_EQ(g, kSample);
+  }
+  GUID g{};
+  ASSERT_TRUE(plat::GuidFromString(plat::GuidToString(plat::CLSID_MbnInterfaceManager), &g));
+  EXPECT_EQ(g, plat::CLSID_MbnInterfaceManager);
+}
+
+TEST(Guid, RejectsMalformedText) {
+  const char16_t* bad[] = {
+      u"",
+      u"0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9",      // no braces
+      u"{0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9",     // no closing brace
+      u"{0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9}x",   // trailing text
+      u"{0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F}",     // one digit short
+      u"{0A1B2C3D-4E5F-6071-8293A-4B5C6D7E8F9}",    // dash misplaced
+      u"{0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8G9}",    // not a hex digit
+      u"{0A1B2C3D 4E5F-6071-8293-A4B5C6D7E8F9}",    // blank for a dash
+      u"{+A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9}",    // sign
+  };
+  for (const char16_t* text : bad) {
+    GUID g = kSample;
+    EXPECT_FALSE(plat::GuidFromString(text, &g)) << plat::Utf16ToUtf8(text);
+    EXPECT_EQ(g, kSample) << "output touched for a rejected text";
+    EXPECT_EQ(plat::IIDFromString(text, &g), plat::E_INVALIDARG);
+    EXPECT_EQ(plat::CLSIDFromString(text, &g), plat::CO_E_CLASSSTRING);
+  }
+}
+
+TEST(Guid, RuntimeEntryPoints) {
+  GUID g{};
+  EXPECT_EQ(plat::IIDFromString(kSampleText, &g), plat::S_OK);
+  EXPECT_EQ(g, kSample);
+  EXPECT_EQ(plat::CLSIDFromString(kSampleText, &g), plat::S_OK);
+  EXPECT_EQ(plat::IIDFromString(kSampleText, nullptr), plat::E_INVALIDARG);
+  // A null string is the null GUID.
+  EXPECT_EQ(plat::IIDFromString(nullptr, &g), plat::S_OK);
+  EXPECT_EQ(g, GUID{});
+
+  char16_t* text = nullptr;
+  ASSERT_EQ(plat::StringFromIID(kSample, &text), plat::S_OK);
+  ASSERT_NE(text, nullptr);
+  EXPECT_EQ(std::u16string(text), kSampleText);
+  plat::CoTaskMemFree(text);
+  EXPECT_EQ(plat::StringFromIID(kSample, nullptr), plat::E_INVALIDARG);
+
+  char16_t buffer[39];
+  EXPECT_EQ(plat::StringFromGUID2(kSample, buffer, 39), 39);
+  EXPECT_EQ(std::u16string(buffer), kSampleText);
+  std::fill(std::begin(buffer), std::end(buffer), u'#');
+  EXPECT_EQ(plat::StringFromGUID2(kSample, buffer, 38), 0);  // no room for the NUL
+  EXPECT_EQ(buffer[0], u'#');
+  EXPECT_EQ(plat::StringFromGUID2(kSample, nullptr, 39), 0);
+}
+
+TEST(Bstr, KeepsItsLengthInFrontAndAllowsEmbeddedNul) {
+  plat::BStr s(std::u16string_view(u"a\0bc", 4));
+  ASSERT_NE(s.get(), nullptr);
+  EXPECT_EQ(plat::SysStringLen(s.get()), 4u);
+  std::uint32_t prefix = 0;
+  std::memcpy(&prefix, reinterpret_cast<const unsigned char*>(s.get()) - sizeof prefix, sizeof prefix);
+  EXPECT_EQ(prefix, 8u) << "the prefix counts bytes";
+  EXPECT_EQ(s.get()[4], u'\0') << "terminated after the length";
+  EXPECT_EQ(s.str(), std::u16string(u"a\0bc", 4));
+
+  plat::BStr t(u"modem");
+  EXPECT_EQ(plat::SysStringLen(t.get()), 5u);
+  EXPECT_EQ(plat::SysStringLen(nullptr), 0u);
+  EXPECT_EQ(plat::SysAllocString(nullptr), nullptr);
+
+  // Allocated with room but no text: the characters are zero.
+  plat::BSTR blank = plat::SysAllocStringLen(nullptr, 3);
+  ASSERT_NE(blank, nullptr);
+  EXPECT_EQ(plat::SysStringLen(blank), 3u);
+  EXPECT_EQ(std::u16string(blank, 3), std::u16string(3, u'\0'));
+  plat::SysFreeString(blank);
+  plat::SysFreeString(nullptr);
+
+  plat::BStr moved(std::move(t));
+  EXPECT_EQ(moved.str(), u"modem");
+  EXPECT_EQ(t.get(), nullptr);  // NOLINT(bugprone-use-after-move): the moved-from state is the point
+}
+
+TEST(SafeArray, OfBytes) {
+  plat::SAFEARRAYBOUND bound{4, 10};
+  plat::UniqueSafeArray sa(plat::SafeArrayCreate(plat::VT_UI1, 1, &bound));
+  ASSERT_TRUE(sa);
+  plat::VARTYPE vt = 0;
+  EXPECT_EQ(plat::SafeArrayGetVartype(sa.get(), &vt), plat::S_OK);
+  EXPECT_EQ(vt, plat::VT_UI1);
+  EXPECT_EQ(sa.get()->cbElements, 1u);
+
+  plat::LONG lo = 0, hi = 0;
+  EXPECT_EQ(plat::SafeArrayGetLBound(sa.get(), 1, &lo), plat::S_OK);
+  EXPECT_EQ(plat::SafeArrayGetUBound(sa.get(), 1, &hi), plat::S_OK);
+  EXPECT_EQ(lo, 10);
+  EXPECT_EQ(hi, 13);
+  EXPECT_EQ(plat::SafeArrayGetLBound(sa.get(), 2, &lo), plat::DISP_E_BADINDEX);
+
+  for (plat::LONG i = 10; i <= 13; ++i) {
+    plat::BYTE b = static_cast<plat::BYTE>(0xA0 + i);
+    EXPECT_EQ(plat::SafeArrayPutElement(sa.get(), &i, &b), plat::S_OK);
+  }
+  for (plat::LONG i : {9, 14, -1}) {
+    plat::BYTE b = 0x55;
+    EXPECT_EQ(plat::SafeArrayPutElement(sa.get(), &i, &b), plat::DISP_E_BADINDEX) << i;
+    EXPECT_EQ(plat::SafeArrayGetElement(sa.get(), &i, &b), plat::DISP_E_BADINDEX) << i;
+    EXPECT_EQ(b, 0x55);
+  }
+  plat::LONG at = 12;
+  plat::BYTE got = 0;
+  EXPECT_EQ(plat::SafeArrayGetElement(sa.get(), &at, &got), plat::S_OK);
+  EXPECT_EQ(got, 0xA0 + 12);
+
+  void* data = nullptr;
+  ASSERT_EQ(plat::SafeArrayAccessData(sa.get(), &data), plat::S_OK);
+  const auto* bytes = static_cast<const plat::BYTE*>(data);
+  EXPECT_EQ(std::vector<plat::BYTE>(bytes, bytes + 4), (std::vector<plat::BYTE>{0xAA, 0xAB, 0xAC, 0xAD}));
+  // A locked array is not destroyed under its reader.
+  EXPECT_EQ(plat::SafeArrayDestroy(sa.get()), plat::DISP_E_ARRAYISLOCKED);
+  EXPECT_EQ(plat::SafeArrayUnaccessData(sa.get()), plat::S_OK);
+}
+
+TEST(SafeArray, MakeByteArrayCopiesFromIndexZero) {
+  const plat::BYTE src[] = {1, 2, 3, 250};
+  plat::UniqueSafeArray sa(plat::MakeByteArray(src, 4));
+  ASSERT_TRUE(sa);
+  plat::LONG lo = -1, hi = -1;
+  plat::SafeArrayGetLBound(sa.get(), 1, &lo);
+  plat::SafeArrayGetUBound(sa.get(), 1, &hi);
+  EXPECT_EQ(lo, 0);
+  EXPECT_EQ(hi, 3);
+  void* data = nullptr;
+  ASSERT_EQ(plat::SafeArrayAccessData(sa.get(), &data), plat::S_OK);
+  EXPECT_EQ(std::memcmp(data, src, 4), 0);
+  plat::SafeArrayUnaccessData(sa.get());
+
+  plat::UniqueSafeArray empty(plat::MakeByteArray(nullptr, 0));
+  ASSERT_TRUE(empty);
+  plat::SafeArrayGetUBound(empty.get(), 1, &hi);
+  EXPECT_EQ(hi, -1);
+}
+
+// An object that only counts its references.
+class Counted final : public plat::IUnknown {
+ public:
+  plat::HRESULT TXL_STDCALL QueryInterface(plat::REFIID riid, void** ppv) override {
+    if (riid != plat::IID_IUnknown) {
+      *ppv = nullptr;
+      return plat::E_NOINTERFACE;
+    }
+    AddRef();
+    *ppv = this;
+    return plat::S_OK;
+  }
+  plat::ULONG TXL_STDCALL AddRef() override { return ++refs; }
+  plat::ULONG TXL_STDCALL Release() override { return --refs; }
+  plat::ULONG refs = 1;
+};
+
+TEST(SafeArray, OfInterfacesHoldsReferences) {
+  Counted a, b;
+  {
+    plat::SAFEARRAYBOUND bound{2, 0};
+    plat::UniqueSafeArray sa(plat::SafeArrayCreate(plat::VT_UNKNOWN, 1, &bound));
+    ASSERT_TRUE(sa);
+    EXPECT_TRUE(sa.get()->fFeatures & plat::FADF_UNKNOWN);
+    plat::LONG i0 = 0, i1 = 1;
+    EXPECT_EQ(plat::SafeArrayPutElement(sa.get(), &i0, static_cast<plat::IUnknown*>(&a)), plat::S_OK);
+    EXPECT_EQ(a.refs, 2u) << "put takes a reference";
+    EXPECT_EQ(plat::SafeArrayPutElement(sa.get(), &i1, static_cast<plat::IUnknown*>(&a)), plat::S_OK);
+    EXPECT_EQ(a.refs, 3u);
+    // Replacing an element gives up the reference to the one it held.
+    EXPECT_EQ(plat::SafeArrayPutElement(sa.get(), &i1, static_cast<plat::IUnknown*>(&b)), plat::S_OK);
+    EXPECT_EQ(a.refs, 2u);
+    EXPECT_EQ(b.refs, 2u);
+
+    plat::IUnknown* got = nullptr;
+    EXPECT_EQ(plat::SafeArrayGetElement(sa.get(), &i1, &got), plat::S_OK);
+    EXPECT_EQ(got, &b);
+    EXPECT_EQ(b.refs, 3u) << "get hands out a reference of the caller's own";
+    got->Release();
+  }
+  EXPECT_EQ(a.refs, 1u) << "destroying the array releases what it held";
+  EXPECT_EQ(b.refs, 1u);
+}
+
+TEST(SafeArray, OfStringsCopiesThem) {
+  plat::SAFEARRAYBOUND bound{1, 0};
+  plat::UniqueSafeArray sa(plat::SafeArrayCreate(plat::VT_BSTR, 1, &bound));
+  ASSERT_TRUE(sa);
+  plat::LONG i = 0;
+  {
+    plat::BStr s(u"LTE");
+    EXPECT_EQ(plat::SafeArrayPutElement(sa.get(), &i, s.get()), plat::S_OK);
+  }  // the array keeps its own copy
+  plat::BStr out;
+  EXPECT_EQ(plat::SafeArrayGetElement(sa.get(), &i, out.put()), plat::S_OK);
+  EXPECT_EQ(out.str(), u"LTE");
+}
+
+TEST(Apartment, ResultsFollowTheThreadsModel) {
+  std::thread([] {
+    EXPECT_EQ(plat::CoInitializeEx(nullptr, plat::COINIT_MULTITHREADED), plat::S_OK);
+    EXPECT_EQ(plat::CoInitializeEx(nullptr, plat::COINIT_MULTITHREADED), plat::S_FALSE);
+    EXPECT_EQ(plat::CoInitializeEx(nullptr, plat::COINIT_APARTMENTTHREADED), plat::RPC_E_CHANGED_MODE);
+
+    // Another thread starts uninitialised and chooses its own model.
+    std::thread([] {
+      EXPECT_EQ(plat::CoInitializeEx(nullptr, plat::COINIT_APARTMENTTHREADED), plat::S_OK);
+      plat::CoUninitialize();
+    }).join();
+
+    plat::CoUninitialize();
+    // Still initialised once: the model is kept.
+    EXPECT_EQ(plat::CoInitializeEx(nullptr, plat::COINIT_APARTMENTTHREADED), plat::RPC_E_CHANGED_MODE);
+    plat::CoUninitialize();
+    // Fully uninitialised: free to choose again.
+    EXPECT_EQ(plat::CoInitializeEx(nullptr, plat::COINIT_APARTMENTTHREADED), plat::S_OK);
+    plat::CoUninitialize();
+  }).join();
+}
+
+TEST(Apartment, CreationNeedsAnInitialisedThread) {
+  txl_test::ScopedEnv modem("TXL_MODEM", "sim");
+  std::thread([] {
+    void* p = reinterpret_cast<void*>(1);
+    EXPECT_EQ(plat::CoCreateInstance(plat::CLSID_MbnInterfaceManager, nullptr, plat::CLSCTX_ALL,
+                                     plat::IID_IMbnInterfaceManager, &p),
+              plat::CO_E_NOTINITIALIZED);
+    EXPECT_EQ(p, nullptr) << "the out pointer is cleared on failure";
+    EXPECT_EQ(plat::CoCreateInstance(plat::CLSID_MbnInterfaceManager, nullptr, plat::CLSCTX_ALL,
+                                     plat::IID_IMbnInterfaceManager, nullptr),
+              plat::E_POINTER);
+
+    ASSERT_EQ(plat::CoInitializeEx(nullptr, plat::COINIT_MULTITHREADED), plat::S_OK);
+    Counted outer;
+    EXPECT_EQ(plat::CoCreateInstance(plat::CLSID_MbnInterfaceManager, &outer, plat::CLSCTX_ALL,
+                                     plat::IID_IMbnInterfaceManager, &p),
+              plat::CLASS_E_NOAGGREGATION);
+    EXPECT_EQ(outer.refs, 1u);
+    plat::CoUninitialize();
+  }).join();
+}
+
+}  // namespace
