@@ -13,13 +13,14 @@ DWORD CurrentThreadId() { return ::GetCurrentThreadId(); }
 DWORD GetLastError() { return ::GetLastError(); }
 void SetLastError(DWORD code) { ::SetLastError(code); }
 
-// Narrow names and values are in the ANSI code page, as the narrow CRT functions have them.
+// Names and values travel as UTF-8, as they do on POSIX: the variables carry paths (the machine
+// folder, the user's profile) that the ANSI code page may not be able to spell.
 std::optional<std::string> GetEnv(const char* name) {
   if (!name || !*name) return std::nullopt;
-  const std::u16string wide_name = FromAnsi(name);
+  const std::u16string wide_name = Utf8ToUtf16(name);
   const wchar_t* v = ::_wgetenv(win32::W(wide_name.c_str()));
   if (!v) return std::nullopt;
-  return ToAnsi(win32::U(v));
+  return Utf16ToUtf8(win32::U(v));
 }
 
 // Both the CRT's copy of the environment (what getenv reads) and the process environment block
@@ -31,9 +32,9 @@ bool SetEnv(const char* name, const char* value) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return false;
   }
-  const std::u16string wide_name = FromAnsi(name);
+  const std::u16string wide_name = Utf8ToUtf16(name);
   const bool remove = !value || !*value;
-  const std::u16string wide_value = remove ? std::u16string() : FromAnsi(value);
+  const std::u16string wide_value = remove ? std::u16string() : Utf8ToUtf16(value);
   const std::u16string assignment = wide_name + u'=' + wide_value;
   if (::_wputenv(win32::W(assignment.c_str())) != 0) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);

@@ -63,6 +63,10 @@ TEST(Process, EnvironmentSetReadAndRemove) {
   EXPECT_EQ(plat::GetEnv(name), "first");
   ASSERT_TRUE(plat::SetEnv(name, "second value"));
   EXPECT_EQ(plat::GetEnv(name), "second value");
+  // Paths of any language come back as they went in (UTF-8).
+  const char* path = "C:\\Users\\Jos\xC3\xA9\\\xE2\x82\xAC\xE6\x97\xA5";
+  ASSERT_TRUE(plat::SetEnv(name, path));
+  EXPECT_EQ(plat::GetEnv(name), path);
   ASSERT_TRUE(plat::SetEnv(name, nullptr));
   EXPECT_EQ(plat::GetEnv(name), std::nullopt);
   EXPECT_TRUE(plat::SetEnv(name, nullptr)) << "removing an absent variable is not an error";
