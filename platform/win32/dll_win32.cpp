@@ -11,7 +11,11 @@ namespace {
 class Win32Library final : public DynamicLibrary {
  public:
   explicit Win32Library(HMODULE h) : h_(h) {}
-  ~Win32Library() override { ::FreeLibrary(h_); }
+  ~Win32Library() override {
+    const ::DWORD saved = ::GetLastError();  // unloading is no news to the caller
+    ::FreeLibrary(h_);
+    ::SetLastError(saved);
+  }
   Win32Library(const Win32Library&) = delete;
   Win32Library& operator=(const Win32Library&) = delete;
 

@@ -44,8 +44,10 @@ class Win32FileLock final : public InterProcessFileLock {
  public:
   explicit Win32FileLock(win32::UniqueHandle h) : h_(std::move(h)) {}
   ~Win32FileLock() override {
+    const ::DWORD saved = ::GetLastError();  // releasing is no news to the caller
     OVERLAPPED at{};
     ::UnlockFileEx(h_.get(), 0, 1, 0, &at);
+    ::SetLastError(saved);
   }
 
  private:
