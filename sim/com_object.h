@@ -21,8 +21,10 @@ class ComObject : public Ifaces... {
   plat::HRESULT TXL_STDCALL QueryInterface(plat::REFIID riid, void** ppv) override {
     if (!ppv) return plat::E_POINTER;
     *ppv = nullptr;
-    if (riid == plat::IID_IUnknown) *ppv = static_cast<plat::IUnknown*>(static_cast<First*>(this));
-    else (void)(Match<Ifaces>(riid, ppv) || ...);
+    if (riid == plat::IID_IUnknown)
+      *ppv = static_cast<plat::IUnknown*>(static_cast<First*>(this));
+    else
+      (void)(Match<Ifaces>(riid, ppv) || ...);
     if (!*ppv) return plat::E_NOINTERFACE;
     AddRef();
     return plat::S_OK;

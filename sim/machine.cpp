@@ -13,12 +13,10 @@ namespace {
 std::filesystem::path FromUtf8(const std::string& text) { return std::filesystem::path(plat::Utf8ToUtf16(text)); }
 
 std::filesystem::path DefaultMachineDir() {
-  if (auto state = plat::GetEnv("XDG_STATE_HOME"); state && !state->empty())
-    return FromUtf8(*state) / "txl-machine";
+  if (auto state = plat::GetEnv("XDG_STATE_HOME"); state && !state->empty()) return FromUtf8(*state) / "txl-machine";
   if (auto home = plat::GetEnv("HOME"); home && !home->empty())
     return FromUtf8(*home) / ".local" / "state" / "txl-machine";
-  if (auto local = plat::GetEnv("LOCALAPPDATA"); local && !local->empty())
-    return FromUtf8(*local) / "txl-machine";
+  if (auto local = plat::GetEnv("LOCALAPPDATA"); local && !local->empty()) return FromUtf8(*local) / "txl-machine";
   return std::filesystem::path("txl-machine");
 }
 
@@ -28,8 +26,7 @@ bool IsSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
 
 std::filesystem::path MachineDir() {
   const auto configured = plat::GetEnv("TXL_MACHINE_DIR");
-  std::filesystem::path dir =
-      configured && !configured->empty() ? FromUtf8(*configured) : DefaultMachineDir();
+  std::filesystem::path dir = configured && !configured->empty() ? FromUtf8(*configured) : DefaultMachineDir();
   std::error_code ec;
   std::filesystem::create_directories(dir, ec);  // a folder that cannot be made shows at first use
   return dir;

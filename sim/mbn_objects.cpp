@@ -1,4 +1,5 @@
 // The mobile-broadband classes of the simulated notebook.
+#include <new>
 #include <optional>
 #include <string>
 #include <utility>
@@ -25,6 +26,19 @@ constexpr ULONG kResponseId = 0;
 // A completion that carries another request id than the request returned: far from any id the
 // process will hand out.
 constexpr std::uint32_t kMismatchOffset = 0x40000000u;
+
+// Runs the body of a COM method; nothing thrown inside (out of memory, no thread to be had) leaves
+// the method other than as its result.
+template <class Body>
+HRESULT Guard(Body&& body) noexcept {
+  try {
+    return body();
+  } catch (const std::bad_alloc&) {
+    return plat::E_OUTOFMEMORY;
+  } catch (...) {
+    return plat::E_FAIL;
+  }
+}
 
 HRESULT OutString(std::u16string_view text, BSTR* out) {
   if (!out) return plat::E_POINTER;
@@ -62,7 +76,8 @@ HRESULT ReadBytes(plat::SAFEARRAY* array, std::vector<std::uint8_t>* out) {
     return plat::E_INVALIDARG;
   plat::LONG lower = 0;
   plat::LONG upper = -1;
-  if (plat::Failed(plat::SafeArrayGetLBound(array, 1, &lower)) || plat::Failed(plat::SafeArrayGetUBound(array, 1, &upper)))
+  if (plat::Failed(plat::SafeArrayGetLBound(array, 1, &lower)) ||
+      plat::Failed(plat::SafeArrayGetUBound(array, 1, &upper)))
     return plat::E_INVALIDARG;
   const long long count = static_cast<long long>(upper) - lower + 1;
   if (count <= 0) return plat::S_OK;
@@ -102,29 +117,31 @@ class Interface final : public ComObject<plat::IMbnInterface> {
   HRESULT TXL_STDCALL get_InterfaceID(BSTR* InterfaceID) override { return OutString(id_, InterfaceID); }
 
   HRESULT TXL_STDCALL GetInterfaceCapability(plat::MBN_INTERFACE_CAPS* caps) override {
-    if (!caps) return plat::E_POINTER;
-    const ModemConfig& c = modem_->config;
-    *caps = plat::MBN_INTERFACE_CAPS{};
-    caps->cellularClass = plat::MBN_CELLULAR_CLASS_GSM;
-    caps->voiceClass = plat::MBN_VOICE_CLASS_NO_VOICE;
-    caps->dataClass = plat::MBN_DATA_CLASS_GPRS | plat::MBN_DATA_CLASS_EDGE | plat::MBN_DATA_CLASS_UMTS |
-                      plat::MBN_DATA_CLASS_HSDPA | plat::MBN_DATA_CLASS_HSUPA | plat::MBN_DATA_CLASS_LTE;
-    if (!c.custom_data_class.empty()) {
-      caps->dataClass |= plat::MBN_DATA_CLASS_CUSTOM;
-      caps->customDataClass = AllocUtf8(c.custom_data_class);
-    }
-    caps->gsmBandClass = 0x0000019Fu;  // bands I, II, IV, V, VIII and more
-    caps->smsCaps = 0x3;               // PDU receive and send
-    caps->controlCaps = 0x3;           // manual registration, hardware radio switch
-    caps->deviceID = AllocUtf8(c.imei);
-    caps->manufacturer = AllocUtf8(c.manufacturer);
-    caps->model = AllocUtf8(c.model);
-    caps->firmwareInfo = AllocUtf8(c.firmware);
-    if (!caps->deviceID || !caps->manufacturer || !caps->model || !caps->firmwareInfo) {
-      plat::FreeInterfaceCaps(caps);
-      return plat::E_OUTOFMEMORY;
-    }
-    return plat::S_OK;
+    return Guard([&]() -> HRESULT {
+      if (!caps) return plat::E_POINTER;
+      const ModemConfig& c = modem_->config;
+      *caps = plat::MBN_INTERFACE_CAPS{};
+      caps->cellularClass = plat::MBN_CELLULAR_CLASS_GSM;
+      caps->voiceClass = plat::MBN_VOICE_CLASS_NO_VOICE;
+      caps->dataClass = plat::MBN_DATA_CLASS_GPRS | plat::MBN_DATA_CLASS_EDGE | plat::MBN_DATA_CLASS_UMTS |
+                        plat::MBN_DATA_CLASS_HSDPA | plat::MBN_DATA_CLASS_HSUPA | plat::MBN_DATA_CLASS_LTE;
+      if (!c.custom_data_class.empty()) {
+        caps->dataClass |= plat::MBN_DATA_CLASS_CUSTOM;
+        caps->customDataClass = AllocUtf8(c.custom_data_class);
+      }
+      caps->gsmBandClass = 0x0000019Fu;  // bands I, II, IV, V, VIII and more
+      caps->smsCaps = 0x3;               // PDU receive and send
+      caps->controlCaps = 0x3;           // manual registration, hardware radio switch
+      caps->deviceID = AllocUtf8(c.imei);
+      caps->manufacturer = AllocUtf8(c.manufacturer);
+      caps->model = AllocUtf8(c.model);
+      caps->firmwareInfo = AllocUtf8(c.firmware);
+      if (!caps->deviceID || !caps->manufacturer || !caps->model || !caps->firmwareInfo) {
+        plat::FreeInterfaceCaps(caps);
+        return plat::E_OUTOFMEMORY;
+      }
+      return plat::S_OK;
+    });
   }
 
   HRESULT TXL_STDCALL GetSubscriberInformation(plat::IMbnSubscriberInformation** out) override {
@@ -159,34 +176,40 @@ class Interface final : public ComObject<plat::IMbnInterface> {
 class InterfaceManager final : public ComObject<plat::IMbnInterfaceManager, plat::IConnectionPointContainer> {
  public:
   InterfaceManager()
-      : modem_(LoadModem()), points_({plat::IID_IMbnInterfaceManagerEvents, plat::IID_IMbnInterfaceEvents,
-                                      plat::IID_IMbnSignalEvents, plat::IID_IMbnRegistrationEvents,
-                                      plat::IID_IMbnRadioEvents}) {}
+      : modem_(LoadModem()),
+        points_({plat::IID_IMbnInterfaceManagerEvents, plat::IID_IMbnInterfaceEvents, plat::IID_IMbnSignalEvents,
+                 plat::IID_IMbnRegistrationEvents, plat::IID_IMbnRadioEvents}) {}
 
   HRESULT TXL_STDCALL GetInterface(const char16_t* interfaceID, plat::IMbnInterface** out) override {
-    if (!out) return plat::E_POINTER;
-    *out = nullptr;
-    if (!interfaceID) return plat::E_INVALIDARG;
-    std::u16string id = FindInterface(modem_->config, std::u16string_view(interfaceID, plat::WideLength(interfaceID)));
-    if (id.empty()) return kNotFound;
-    return HandOut(MakeCom<Interface>(modem_, std::move(id)), out);
+    return Guard([&]() -> HRESULT {
+      if (!out) return plat::E_POINTER;
+      *out = nullptr;
+      if (!interfaceID) return plat::E_INVALIDARG;
+      std::u16string id =
+          FindInterface(modem_->config, std::u16string_view(interfaceID, plat::WideLength(interfaceID)));
+      if (id.empty()) return kNotFound;
+      return HandOut(MakeCom<Interface>(modem_, std::move(id)), out);
+    });
   }
 
   HRESULT TXL_STDCALL GetInterfaces(plat::SAFEARRAY** out) override {
-    if (!out) return plat::E_POINTER;
-    *out = nullptr;
-    if (modem_->config.faults.get_interfaces) return *modem_->config.faults.get_interfaces;
-    plat::SAFEARRAYBOUND bound{modem_->config.interfaces, 0};
-    plat::UniqueSafeArray array(plat::SafeArrayCreate(plat::VT_UNKNOWN, 1, &bound));
-    if (!array) return plat::E_OUTOFMEMORY;
-    for (std::uint32_t i = 0; i < modem_->config.interfaces; ++i) {
-      auto item = MakeCom<Interface>(modem_, InterfaceId(i));
-      plat::LONG index = static_cast<plat::LONG>(i);
-      const HRESULT hr = plat::SafeArrayPutElement(array.get(), &index, static_cast<plat::IMbnInterface*>(item.get()));
-      if (plat::Failed(hr)) return hr;
-    }
-    *out = array.release();
-    return plat::S_OK;
+    return Guard([&]() -> HRESULT {
+      if (!out) return plat::E_POINTER;
+      *out = nullptr;
+      if (modem_->config.faults.get_interfaces) return *modem_->config.faults.get_interfaces;
+      plat::SAFEARRAYBOUND bound{modem_->config.interfaces, 0};
+      plat::UniqueSafeArray array(plat::SafeArrayCreate(plat::VT_UNKNOWN, 1, &bound));
+      if (!array) return plat::E_OUTOFMEMORY;
+      for (std::uint32_t i = 0; i < modem_->config.interfaces; ++i) {
+        auto item = MakeCom<Interface>(modem_, InterfaceId(i));
+        plat::LONG index = static_cast<plat::LONG>(i);
+        const HRESULT hr =
+            plat::SafeArrayPutElement(array.get(), &index, static_cast<plat::IMbnInterface*>(item.get()));
+        if (plat::Failed(hr)) return hr;
+      }
+      *out = array.release();
+      return plat::S_OK;
+    });
   }
 
   HRESULT TXL_STDCALL EnumConnectionPoints(plat::IEnumConnectionPoints** ppEnum) override {
@@ -204,17 +227,27 @@ class InterfaceManager final : public ComObject<plat::IMbnInterfaceManager, plat
 
 // ---- Device services ------------------------------------------------------------------------------
 
+// The command-session requests come first, in the order of ServiceOp.
 enum class Request { kOpen, kClose, kQuery, kSet, kOpenData, kCloseData, kWriteData };
+static_assert(static_cast<int>(Request::kOpen) == static_cast<int>(ServiceOp::kOpen) &&
+              static_cast<int>(Request::kSet) == static_cast<int>(ServiceOp::kSet));
 
 const char* RequestName(Request r) {
   switch (r) {
-    case Request::kOpen: return "open";
-    case Request::kClose: return "close";
-    case Request::kQuery: return "query";
-    case Request::kSet: return "set";
-    case Request::kOpenData: return "open_data";
-    case Request::kCloseData: return "close_data";
-    case Request::kWriteData: return "write_data";
+    case Request::kOpen:
+      return "open";
+    case Request::kClose:
+      return "close";
+    case Request::kQuery:
+      return "query";
+    case Request::kSet:
+      return "set";
+    case Request::kOpenData:
+      return "open_data";
+    case Request::kCloseData:
+      return "close_data";
+    case Request::kWriteData:
+      return "write_data";
   }
   return "";
 }
@@ -300,6 +333,10 @@ class DeviceService final : public ComObject<plat::IMbnDeviceService> {
 
  private:
   HRESULT Submit(Request request, ULONG cid, plat::SAFEARRAY* array, ULONG* requestID) {
+    return Guard([&] { return SubmitUnguarded(request, cid, array, requestID); });
+  }
+
+  HRESULT SubmitUnguarded(Request request, ULONG cid, plat::SAFEARRAY* array, ULONG* requestID) {
     if (!requestID) return plat::E_POINTER;
     *requestID = 0;
     std::vector<std::uint8_t> data;
@@ -307,26 +344,24 @@ class DeviceService final : public ComObject<plat::IMbnDeviceService> {
     if (data.size() > (request == Request::kWriteData ? kMaxDataSize : kMaxCommandSize)) return plat::E_INVALIDARG;
 
     const std::uint32_t id = NextRequestId();
-    RecordRequest(*modem_, testing::RecordedRequest{RequestName(request), iface_, id_, cid, array != nullptr, data, id});
+    RecordRequest(*modem_,
+                  testing::RecordedRequest{RequestName(request), iface_, id_, cid, array != nullptr, data, id});
 
-    OpFault fault;
-    switch (request) {
-      case Request::kOpen: fault = modem_->config.Fault(kind_, ServiceOp::kOpen); break;
-      case Request::kClose: fault = modem_->config.Fault(kind_, ServiceOp::kClose); break;
-      case Request::kQuery: fault = modem_->config.Fault(kind_, ServiceOp::kQuery); break;
-      case Request::kSet: fault = modem_->config.Fault(kind_, ServiceOp::kSet); break;
-      default: break;  // the data session has no faults to inject
-    }
+    // Faults are injected into command-session requests only.
+    const OpFault fault =
+        request <= Request::kSet ? modem_->config.Fault(kind_, static_cast<ServiceOp>(request)) : OpFault{};
     *requestID = id;
     if (fault.drop) return plat::S_OK;
 
     const std::uint32_t reported = modem_->config.faults.request_id_mismatch[Index(kind_)] ? id + kMismatchOffset : id;
     auto completion = std::make_unique<ServiceCompletion>(plat::ComPtr<DeviceService>::Share(this), request, cid,
                                                           std::move(data), reported);
-    if (fault.fail) completion->Fail(*fault.fail);
-    else if (fault.empty) completion->Empty();
-    PostCompletion(plat::Utf16ToUtf8(iface_) + "/" + std::string(ServiceName(kind_)),
-                   modem_->config.faults.latency_ms, std::move(completion));
+    if (fault.fail)
+      completion->Fail(*fault.fail);
+    else if (fault.empty)
+      completion->Empty();
+    PostCompletion(plat::Utf16ToUtf8(iface_) + "/" + std::string(ServiceName(kind_)), modem_->config.faults.latency_ms,
+                   std::move(completion));
     return plat::S_OK;
   }
 
@@ -347,13 +382,15 @@ class DeviceServicesContext final : public ComObject<plat::IMbnDeviceServicesCon
     return plat::E_NOTIMPL;
   }
   HRESULT TXL_STDCALL GetDeviceService(BSTR deviceServiceID, plat::IMbnDeviceService** out) override {
-    if (!out) return plat::E_POINTER;
-    *out = nullptr;
-    if (!deviceServiceID) return plat::E_INVALIDARG;
-    std::u16string id(deviceServiceID, plat::SysStringLen(deviceServiceID));
-    const auto kind = ServiceKindFromId(id);
-    if (!kind || !modem_->config.HasService(*kind)) return kNotFound;
-    return HandOut(MakeCom<DeviceService>(modem_, sinks_, iface_, std::move(id), *kind), out);
+    return Guard([&]() -> HRESULT {
+      if (!out) return plat::E_POINTER;
+      *out = nullptr;
+      if (!deviceServiceID) return plat::E_INVALIDARG;
+      std::u16string id(deviceServiceID, plat::SysStringLen(deviceServiceID));
+      const auto kind = ServiceKindFromId(id);
+      if (!kind || !modem_->config.HasService(*kind)) return kNotFound;
+      return HandOut(MakeCom<DeviceService>(modem_, sinks_, iface_, std::move(id), *kind), out);
+    });
   }
   HRESULT TXL_STDCALL get_MaxCommandSize(ULONG* size) override { return OutSize(kMaxCommandSize, size); }
   HRESULT TXL_STDCALL get_MaxDataSize(ULONG* size) override { return OutSize(kMaxDataSize, size); }
@@ -370,22 +407,23 @@ class DeviceServicesContext final : public ComObject<plat::IMbnDeviceServicesCon
   std::u16string iface_;
 };
 
-class DeviceServicesManager final
-    : public ComObject<plat::IMbnDeviceServicesManager, plat::IConnectionPointContainer> {
+class DeviceServicesManager final : public ComObject<plat::IMbnDeviceServicesManager, plat::IConnectionPointContainer> {
  public:
   DeviceServicesManager() : modem_(LoadModem()), points_({plat::IID_IMbnDeviceServicesEvents}) {}
 
   HRESULT TXL_STDCALL GetDeviceServicesContext(BSTR networkInterfaceID,
                                                plat::IMbnDeviceServicesContext** out) override {
-    if (!out) return plat::E_POINTER;
-    *out = nullptr;
-    if (!networkInterfaceID) return plat::E_INVALIDARG;
-    std::u16string iface =
-        FindInterface(modem_->config, std::u16string_view(networkInterfaceID, plat::SysStringLen(networkInterfaceID)));
-    if (iface.empty()) return kNotFound;
-    return HandOut(MakeCom<DeviceServicesContext>(modem_, points_.Find(plat::IID_IMbnDeviceServicesEvents),
-                                                  std::move(iface)),
-                   out);
+    return Guard([&]() -> HRESULT {
+      if (!out) return plat::E_POINTER;
+      *out = nullptr;
+      if (!networkInterfaceID) return plat::E_INVALIDARG;
+      std::u16string iface = FindInterface(
+          modem_->config, std::u16string_view(networkInterfaceID, plat::SysStringLen(networkInterfaceID)));
+      if (iface.empty()) return kNotFound;
+      return HandOut(
+          MakeCom<DeviceServicesContext>(modem_, points_.Find(plat::IID_IMbnDeviceServicesEvents), std::move(iface)),
+          out);
+    });
   }
 
   HRESULT TXL_STDCALL EnumConnectionPoints(plat::IEnumConnectionPoints** ppEnum) override {
@@ -485,9 +523,17 @@ std::uint32_t ServiceCompletion::Prepare() {
     return 0;
   }
   const auto model = ModelFor(service_->modem(), service_->kind());
-  if (request_ == Request::kQuery) r = model->Query(cid_, data_);
-  else if (request_ == Request::kSet) r = model->Set(cid_, data_);
-  else r = model->WriteData(data_);
+  try {
+    if (request_ == Request::kQuery)
+      r = model->Query(cid_, data_);
+    else if (request_ == Request::kSet)
+      r = model->Set(cid_, data_);
+    else
+      r = model->WriteData(data_);
+  } catch (...) {
+    // A model that throws is a modem that fails the command.
+    r = ServiceReply{plat::E_FAIL, false, {}, 0};
+  }
   return r.delay_ms;
 }
 
@@ -510,20 +556,34 @@ void ServiceCompletion::Deliver() {
     case Request::kCloseData:
       if (ok) SetDataSession(service->iface(), service->kind(), false);
       break;
-    default: break;
+    default:
+      break;
   }
   plat::UniqueSafeArray payload;
   if (reply_.has_payload)
-    payload = plat::UniqueSafeArray(plat::MakeByteArray(reply_.payload.data(), static_cast<ULONG>(reply_.payload.size())));
+    payload =
+        plat::UniqueSafeArray(plat::MakeByteArray(reply_.payload.data(), static_cast<ULONG>(reply_.payload.size())));
   service->sinks().ForEach([&](plat::IUnknown* sink) {
     plat::IMbnDeviceServicesEvents* events = AsEvents(sink);
     switch (request_) {
-      case Request::kOpen: events->OnOpenCommandSessionComplete(service, status, id); break;
-      case Request::kClose: events->OnCloseCommandSessionComplete(service, status, id); break;
-      case Request::kQuery: events->OnQueryCommandComplete(service, kResponseId, payload.get(), status, id); break;
-      case Request::kSet: events->OnSetCommandComplete(service, kResponseId, payload.get(), status, id); break;
-      case Request::kOpenData: events->OnOpenDataSessionComplete(service, status, id); break;
-      case Request::kCloseData: events->OnCloseDataSessionComplete(service, status, id); break;
+      case Request::kOpen:
+        events->OnOpenCommandSessionComplete(service, status, id);
+        break;
+      case Request::kClose:
+        events->OnCloseCommandSessionComplete(service, status, id);
+        break;
+      case Request::kQuery:
+        events->OnQueryCommandComplete(service, kResponseId, payload.get(), status, id);
+        break;
+      case Request::kSet:
+        events->OnSetCommandComplete(service, kResponseId, payload.get(), status, id);
+        break;
+      case Request::kOpenData:
+        events->OnOpenDataSessionComplete(service, status, id);
+        break;
+      case Request::kCloseData:
+        events->OnCloseDataSessionComplete(service, status, id);
+        break;
       case Request::kWriteData:
         events->OnWriteDataComplete(service, status, id);
         // What the device sends back on the data session follows the write.
@@ -544,11 +604,13 @@ HRESULT Create(plat::REFIID iid, void** ppv) {
 HRESULT CreateMbnInstance(const plat::GUID& clsid, const plat::GUID& iid, void** ppv) {
   if (!ppv) return plat::E_POINTER;
   *ppv = nullptr;
-  if (clsid == plat::CLSID_MbnInterfaceManager) return Create<InterfaceManager>(iid, ppv);
-  if (clsid == plat::CLSID_MbnDeviceServicesManager) return Create<DeviceServicesManager>(iid, ppv);
-  if (clsid == plat::CLSID_MbnConnectionManager) return Create<ConnectionManager>(iid, ppv);
-  if (clsid == plat::CLSID_MbnConnectionProfileManager) return Create<ConnectionProfileManager>(iid, ppv);
-  return plat::REGDB_E_CLASSNOTREG;
+  return Guard([&] {
+    if (clsid == plat::CLSID_MbnInterfaceManager) return Create<InterfaceManager>(iid, ppv);
+    if (clsid == plat::CLSID_MbnDeviceServicesManager) return Create<DeviceServicesManager>(iid, ppv);
+    if (clsid == plat::CLSID_MbnConnectionManager) return Create<ConnectionManager>(iid, ppv);
+    if (clsid == plat::CLSID_MbnConnectionProfileManager) return Create<ConnectionProfileManager>(iid, ppv);
+    return plat::REGDB_E_CLASSNOTREG;
+  });
 }
 
 }  // namespace sim

@@ -23,8 +23,7 @@ constexpr std::array<std::u16string_view, kServiceCount> kServiceIds = {
     u"{DA138C64-6515-4893-92B2-A1E1CA7C81CA}",  // at_tunnel
     u"{FFFFFFFF-ABCA-4B11-A4E2-F2FC87F94488}",  // at_command
 };
-constexpr std::array<std::string_view, kServiceCount> kServiceNames = {"ms_sar", "nvm", "at_tunnel",
-                                                                       "at_command"};
+constexpr std::array<std::string_view, kServiceCount> kServiceNames = {"ms_sar", "nvm", "at_tunnel", "at_command"};
 constexpr std::array<std::string_view, kOpCount> kOpNames = {"open", "close", "query", "set"};
 
 std::string_view Trim(std::string_view s) {
@@ -79,8 +78,8 @@ class Reader {
   void Warn(std::string message) { cfg_->warnings.push_back(std::move(message)); }
 
   void Bad(std::string_view section, std::string_view key, std::string_view value, std::string_view why) {
-    Warn("[" + std::string(section) + "] " + std::string(key) + "=" + std::string(value) + ": " +
-         std::string(why) + "; the default stands");
+    Warn("[" + std::string(section) + "] " + std::string(key) + "=" + std::string(value) + ": " + std::string(why) +
+         "; the default stands");
   }
 
   void String(std::string_view key, std::string* out) {
@@ -104,8 +103,10 @@ class Reader {
       const auto v = ini_.Get("services", kServiceNames[i]);
       if (!v) continue;
       const std::string_view t = Trim(*v);
-      if (t == "0" || t == "1") cfg_->services[i] = t == "1";
-      else Bad("services", kServiceNames[i], *v, "expected 0 or 1");
+      if (t == "0" || t == "1")
+        cfg_->services[i] = t == "1";
+      else
+        Bad("services", kServiceNames[i], *v, "expected 0 or 1");
     }
   }
 
@@ -122,8 +123,9 @@ class Reader {
       const auto service = ServiceFromName(service_name);
       const auto op = OpFromName(op_name);
       if (colon == std::string_view::npos || (eq != std::string_view::npos && eq < colon) || !service || !op) {
-        Bad("faults", key, item, "expected SERVICE:OP with SERVICE one of ms_sar, nvm, at_tunnel, at_command "
-                                 "and OP one of open, close, query, set");
+        Bad("faults", key, item,
+            "expected SERVICE:OP with SERVICE one of ms_sar, nvm, at_tunnel, at_command "
+            "and OP one of open, close, query, set");
         continue;
       }
       OpFault& fault = cfg_->faults.ops[Index(*service)][Index(*op)];
@@ -153,8 +155,10 @@ class Reader {
     const auto v = ini_.Get("faults", key);
     if (!v) return;
     for (const std::string_view item : SplitList(*v)) {
-      if (const auto service = ServiceFromName(item)) (*out)[Index(*service)] = true;
-      else Bad("faults", key, item, "not a service (ms_sar, nvm, at_tunnel, at_command)");
+      if (const auto service = ServiceFromName(item))
+        (*out)[Index(*service)] = true;
+      else
+        Bad("faults", key, item, "not a service (ms_sar, nvm, at_tunnel, at_command)");
     }
   }
 
@@ -186,8 +190,10 @@ class Reader {
     if (count) {
       for (std::uint32_t i = 0; i < *count; ++i) {
         const std::string key = "device" + std::to_string(i);
-        if (auto v = ini_.Get("setupapi", key)) devices.push_back(*v);
-        else Warn("[setupapi] " + key + " is missing; the list goes on without it");
+        if (auto v = ini_.Get("setupapi", key))
+          devices.push_back(*v);
+        else
+          Warn("[setupapi] " + key + " is missing; the list goes on without it");
       }
     } else {
       // Without a count the list is device0, device1, ... up to the first gap.
@@ -258,10 +264,14 @@ ModemConfig ParseModemConfig(std::string_view ini_text) {
   ModemFamily family = ModemFamily::kOsprey;
   if (const auto v = ini.Get("module", "family")) {
     const std::string_view t = Trim(*v);
-    if (plat::EqualsIgnoreCaseAscii(t, "osprey")) family = ModemFamily::kOsprey;
-    else if (plat::EqualsIgnoreCaseAscii(t, "kestrel")) family = ModemFamily::kKestrel;
-    else if (plat::EqualsIgnoreCaseAscii(t, "other")) family = ModemFamily::kOther;
-    else warnings.push_back("[module] family=" + *v + ": expected osprey, kestrel or other; the default stands");
+    if (plat::EqualsIgnoreCaseAscii(t, "osprey"))
+      family = ModemFamily::kOsprey;
+    else if (plat::EqualsIgnoreCaseAscii(t, "kestrel"))
+      family = ModemFamily::kKestrel;
+    else if (plat::EqualsIgnoreCaseAscii(t, "other"))
+      family = ModemFamily::kOther;
+    else
+      warnings.push_back("[module] family=" + *v + ": expected osprey, kestrel or other; the default stands");
   }
 
   ModemConfig cfg = DefaultModemConfig(family);
@@ -308,11 +318,11 @@ ModemConfig LoadModemConfig(const std::filesystem::path& machine_dir) {
 }
 
 std::u16string InterfaceId(std::uint32_t index) {
-  const plat::GUID g = {0x4D0C8E52u + index,
-                        0x7A1F,
-                        0x4B3E,
-                        {0x9D, 0x62, 0xA1, 0xB2, 0xC3, 0xD4, static_cast<std::uint8_t>(index >> 8),
-                         static_cast<std::uint8_t>(index)}};
+  const plat::GUID g = {
+      0x4D0C8E52u + index,
+      0x7A1F,
+      0x4B3E,
+      {0x9D, 0x62, 0xA1, 0xB2, 0xC3, 0xD4, static_cast<std::uint8_t>(index >> 8), static_cast<std::uint8_t>(index)}};
   return plat::GuidToString(g);
 }
 

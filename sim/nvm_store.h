@@ -29,8 +29,7 @@ class NvmStore {
   std::optional<std::vector<std::uint8_t>> ReadItem(std::uint32_t item) const;
   // Up to `length` bytes from `offset`: fewer when the item ends sooner, none when it ends before
   // offset. nullopt when the item cannot be read.
-  std::optional<std::vector<std::uint8_t>> Read(std::uint32_t item, std::uint32_t offset,
-                                                std::uint32_t length) const;
+  std::optional<std::vector<std::uint8_t>> Read(std::uint32_t item, std::uint32_t offset, std::uint32_t length) const;
   // Puts `bytes` at `offset`, growing the item (with zeros) when it is shorter. False when the
   // store cannot be written; the item is then unchanged.
   bool Write(std::uint32_t item, std::uint32_t offset, const std::vector<std::uint8_t>& bytes);

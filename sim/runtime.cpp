@@ -47,8 +47,12 @@ std::string JsonString(std::string_view text) {
   std::string out = "\"";
   for (const char c : text) {
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
       default:
         if (static_cast<unsigned char>(c) < 0x20) {
           char esc[8];
@@ -85,8 +89,9 @@ void AppendTrace(const std::filesystem::path& machine_dir, const testing::Record
   std::ofstream out(folder / "trace.jsonl", std::ios::binary | std::ios::app);
   out.write(line.data(), static_cast<std::streamsize>(line.size()));
   out.flush();
-  if (!lock || !out) std::fprintf(stderr, "txl-sim: cannot append to the request trace in %s\n",
-                                  plat::Utf16ToUtf8(folder.u16string()).c_str());
+  if (!lock || !out)
+    std::fprintf(stderr, "txl-sim: cannot append to the request trace in %s\n",
+                 plat::Utf16ToUtf8(folder.u16string()).c_str());
 }
 
 class Dispatcher {

@@ -20,8 +20,8 @@ void SetServiceModel(ServiceKind kind, std::shared_ptr<ServiceModel> model);
 void ResetAll();
 
 struct RecordedRequest {
-  std::string op;  // "open", "close", "query", "set"; data-session requests: "open_data",
-                   // "close_data", "write_data"
+  std::string op;          // "open", "close", "query", "set"; data-session requests: "open_data",
+                           // "close_data", "write_data"
   std::u16string iface;    // the interface id
   std::u16string service;  // the device-service id as the caller spelled it
   std::uint32_t cid;       // 0 for everything but query and set
