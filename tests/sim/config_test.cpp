@@ -20,6 +20,8 @@ struct ParseCase {
   std::function<void(const ModemConfig&)> check;
 };
 
+void PrintTo(const ParseCase& c, std::ostream* os) { *os << c.name; }
+
 class ParseTest : public ::testing::TestWithParam<ParseCase> {};
 
 TEST_P(ParseTest, Reads) {
@@ -112,7 +114,9 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"SetupApiCountZero", "[setupapi]\ncount=0\n", 0,
                   [](const ModemConfig& c) { EXPECT_TRUE(c.setupapi_devices.empty()); }},
         ParseCase{"SetupApiWithoutCountRunsToTheFirstGap", "[setupapi]\ndevice0=A\ndevice1=B\ndevice3=D\n", 0,
-                  [](const ModemConfig& c) { EXPECT_EQ((std::vector<std::string>{"A", "B"}), c.setupapi_devices); }},
+                  [](const ModemConfig& c) {
+                    EXPECT_EQ((std::vector<std::string>{"A", "B"}), c.setupapi_devices);
+                  }},
         ParseCase{"SetupApiMissingEntryIsReported", "[setupapi]\ncount=2\ndevice1=B\n", 1,
                   [](const ModemConfig& c) { EXPECT_EQ((std::vector<std::string>{"B"}), c.setupapi_devices); }}),
     [](const auto& p) { return std::string(p.param.name); });
@@ -177,8 +181,10 @@ TEST_F(NotebookTest, WindowsPathsMapIntoTheNotebook) {
   };
   for (const Row& row : rows) {
     const auto mapped = sim::MapWindowsPath(row.windows);
-    if (row.expected.empty()) EXPECT_TRUE(mapped.empty());
-    else EXPECT_EQ(dir() / row.expected, mapped) << plat::Utf16ToUtf8(row.windows);
+    if (row.expected.empty())
+      EXPECT_TRUE(mapped.empty());
+    else
+      EXPECT_EQ(dir() / row.expected, mapped) << plat::Utf16ToUtf8(row.windows);
   }
 }
 

@@ -70,7 +70,8 @@ class DeviceServiceTest : public SimTest {
 // A model that answers with fixed bytes after a fixed delay.
 class FixedModel final : public sim::ServiceModel {
  public:
-  FixedModel(std::vector<std::uint8_t> payload, std::uint32_t delay_ms) : payload_(std::move(payload)), delay_(delay_ms) {}
+  FixedModel(std::vector<std::uint8_t> payload, std::uint32_t delay_ms)
+      : payload_(std::move(payload)), delay_(delay_ms) {}
   sim::ServiceReply Query(std::uint32_t, const std::vector<std::uint8_t>&) override { return Reply(); }
   sim::ServiceReply Set(std::uint32_t, const std::vector<std::uint8_t>&) override { return Reply(); }
   sim::ServiceReply WriteData(const std::vector<std::uint8_t>&) override { return Reply(); }
@@ -153,8 +154,8 @@ TEST_F(DeviceServiceTest, UnknownOrAbsentServicesAndInterfacesAreNotFound) {
   WriteIni("[services]\nat_tunnel=0\n");
   Connect();
   plat::ComPtr<plat::IMbnDeviceService> service;
-  for (const char16_t* id : {u"{DA138C64-6515-4893-92B2-A1E1CA7C81CA}", u"{00000000-0000-0000-0000-000000000000}",
-                             u"not a guid"}) {
+  for (const char16_t* id :
+       {u"{DA138C64-6515-4893-92B2-A1E1CA7C81CA}", u"{00000000-0000-0000-0000-000000000000}", u"not a guid"}) {
     plat::BStr bid(id);
     EXPECT_EQ(sim::kNotFound, context_->GetDeviceService(bid.get(), service.put()));
     EXPECT_FALSE(service);
@@ -172,11 +173,16 @@ struct FaultCase {
   const char* name;
   const char* faults;   // the [faults] section
   bool open_first;      // open the session before the request under test
+  bool reports_open;    // get_IsCommandSessionOpen before the request
   const char* request;  // "open" or "query"
   bool completes;
   plat::HRESULT status;
   bool had_array;
+  bool same_id = true;          // the completion carries the id the request returned
+  std::uint32_t min_delay = 0;  // milliseconds (before scaling) the completion takes at least
 };
+
+void PrintTo(const FaultCase& c, std::ostream* os) { *os << c.name; }
 
 class FaultTest : public DeviceServiceTest, public ::testing::WithParamInterface<FaultCase> {};
 
@@ -186,7 +192,11 @@ TEST_P(FaultTest, ShapesTheCompletion) {
   Connect();
   auto nvm = Service(kNvmId);
   if (c.open_first) OpenAndWait(nvm.get());
+  plat::BOOL open = plat::FALSE;
+  ASSERT_EQ(plat::S_OK, nvm->get_IsCommandSessionOpen(&open));
+  EXPECT_EQ(c.reports_open, open == plat::TRUE);
   const std::size_t before = sink_->events().size();
+  const auto start = std::chrono::steady_clock::now();
   const plat::ULONG id = std::string(c.request) == "open" ? Open(nvm.get()) : Query(nvm.get(), 3, {0x0F});
   EXPECT_NE(0u, id);
   if (!c.completes) {
@@ -194,11 +204,12 @@ TEST_P(FaultTest, ShapesTheCompletion) {
     return;
   }
   ASSERT_TRUE(sink_->WaitFor(before + 1));
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(plat::ScaleMs(c.min_delay)));
   const Delivered d = Last();
   EXPECT_EQ(c.request, d.kind);
   EXPECT_EQ(c.status, d.status);
   EXPECT_EQ(c.had_array, d.had_array);
-  EXPECT_EQ(id, d.request_id);
+  EXPECT_EQ(c.same_id, id == d.request_id);
   if (c.request == std::string("open")) {
     EXPECT_EQ(plat::Succeeded(c.status), sim::testing::IsCommandSessionOpen(kNvmId));
   }
@@ -207,68 +218,28 @@ TEST_P(FaultTest, ShapesTheCompletion) {
 INSTANTIATE_TEST_SUITE_P(
     Faults, FaultTest,
     ::testing::Values(
-        FaultCase{"DropOpen", "drop=nvm:open", false, "open", false, 0, false},
-        FaultCase{"DropQuery", "drop=nvm:query", true, "query", false, 0, false},
-        FaultCase{"FailOpenDefault", "fail=nvm:open", false, "open", true, plat::E_FAIL, false},
-        FaultCase{"FailQueryStatus", "fail=nvm:query=0x8007001F", true, "query", true, plat::Hr(0x8007001Fu), false},
-        FaultCase{"EmptyQuery", "empty=nvm:query", true, "query", true, plat::S_OK, false},
-        FaultCase{"OtherServiceUnaffected", "drop=ms_sar:query\nfail=at_tunnel:open", true, "query", true, plat::S_OK,
-                  true},
-        FaultCase{"QueryOnFailedOpen", "fail=nvm:open=0x80070005", true, "query", true, sim::kSessionNotOpen, false}),
+        FaultCase{"DropOpen", "drop=nvm:open", false, false, "open", false, 0, false},
+        FaultCase{"DropQuery", "drop=nvm:query", true, true, "query", false, 0, false},
+        FaultCase{"FailOpenDefault", "fail=nvm:open", false, false, "open", true, plat::E_FAIL, false},
+        FaultCase{"FailQueryStatus", "fail=nvm:query=0x8007001F", true, true, "query", true, plat::Hr(0x8007001Fu),
+                  false},
+        FaultCase{"EmptyQuery", "empty=nvm:query", true, true, "query", true, plat::S_OK, false},
+        FaultCase{"OtherServicesUnaffected", "drop=ms_sar:query\nfail=at_tunnel:open\nrequest_id_mismatch=ms_sar", true,
+                  true, "query", true, plat::S_OK, true},
+        FaultCase{"QueryOnFailedOpen", "fail=nvm:open=0x80070005", true, false, "query", true, sim::kSessionNotOpen,
+                  false},
+        FaultCase{"SessionOpenNeedsNoOpen", "session_open=nvm", false, true, "query", true, plat::S_OK, true},
+        FaultCase{"SessionOpenOfAnotherService", "session_open=ms_sar", false, false, "query", true,
+                  sim::kSessionNotOpen, false},
+        FaultCase{"RequestIdMismatch", "request_id_mismatch=nvm", true, true, "query", true, plat::S_OK, true, false},
+        FaultCase{"Latency", "latency_ms=3000", false, false, "open", true, plat::S_OK, false, true, 3000}),
     [](const auto& p) { return std::string(p.param.name); });
-
-TEST_F(DeviceServiceTest, SessionOpenFaultReportsOpenWithoutAnOpenRequest) {
-  WriteIni("[faults]\nsession_open=nvm\n");
-  Connect();
-  auto nvm = Service(kNvmId);
-  plat::BOOL open = plat::FALSE;
-  ASSERT_EQ(plat::S_OK, nvm->get_IsCommandSessionOpen(&open));
-  EXPECT_EQ(plat::TRUE, open);
-  Query(nvm.get(), 1, {0x42});
-  ASSERT_TRUE(sink_->WaitFor(1));
-  EXPECT_EQ(plat::S_OK, Last().status);
-  EXPECT_EQ(std::vector<std::uint8_t>{0x42}, Last().data);
-  auto sar = Service(kMsSarId);
-  ASSERT_EQ(plat::S_OK, sar->get_IsCommandSessionOpen(&open));
-  EXPECT_EQ(plat::FALSE, open);
-}
-
-TEST_F(DeviceServiceTest, RequestIdMismatchFaultChangesEveryCompletionId) {
-  WriteIni("[faults]\nrequest_id_mismatch=nvm\n");
-  Connect();
-  auto nvm = Service(kNvmId);
-  const plat::ULONG open_id = Open(nvm.get());
-  const plat::ULONG query_id = Query(nvm.get(), 1, {1});
-  auto sar = Service(kMsSarId);
-  const plat::ULONG sar_id = Open(sar.get());
-  ASSERT_TRUE(sink_->WaitFor(3));
-  int sar_seen = 0;
-  for (const auto& d : sink_->events()) {
-    if (d.request_id == sar_id) {  // ms_sar keeps its ids
-      ++sar_seen;
-      continue;
-    }
-    EXPECT_NE(open_id, d.request_id);
-    EXPECT_NE(query_id, d.request_id);
-    EXPECT_EQ(plat::S_OK, d.status);  // still answered
-  }
-  EXPECT_EQ(1, sar_seen);
-}
-
-TEST_F(DeviceServiceTest, LatencyDelaysEveryCompletion) {
-  WriteIni("[faults]\nlatency_ms=3000\n");
-  Connect();
-  auto nvm = Service(kNvmId);
-  const auto start = std::chrono::steady_clock::now();
-  Open(nvm.get());
-  ASSERT_TRUE(sink_->WaitFor(1));
-  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(plat::ScaleMs(3000)));
-}
 
 TEST_F(DeviceServiceTest, ReplyDelayHoldsItsServiceQueueButNotOthers) {
   WriteIni("[faults]\nsession_open=nvm,ms_sar\n");
   Connect();
-  sim::testing::SetServiceModel(sim::ServiceKind::kNvm, std::make_shared<FixedModel>(std::vector<std::uint8_t>{0xD1}, 5000));
+  sim::testing::SetServiceModel(sim::ServiceKind::kNvm,
+                                std::make_shared<FixedModel>(std::vector<std::uint8_t>{0xD1}, 5000));
   auto nvm = Service(kNvmId);
   auto sar = Service(kMsSarId);
   const plat::ULONG slow = Query(nvm.get(), 1, {});
@@ -285,21 +256,24 @@ TEST_F(DeviceServiceTest, ReplyDelayHoldsItsServiceQueueButNotOthers) {
   EXPECT_EQ(std::vector<std::uint8_t>{0xE2}, ev[2].data);
 }
 
-TEST_F(DeviceServiceTest, ResetAllDiscardsPendingCompletionsAndModels) {
-  WriteIni("[faults]\nsession_open=nvm\n");
+TEST_F(DeviceServiceTest, ResetAllDiscardsPendingCompletionsModelsAndSessions) {
   Connect();
-  sim::testing::SetServiceModel(sim::ServiceKind::kNvm, std::make_shared<FixedModel>(std::vector<std::uint8_t>{9}, 0));
+  sim::testing::SetServiceModel(sim::ServiceKind::kNvm,
+                                std::make_shared<FixedModel>(std::vector<std::uint8_t>{9}, 3000));
   auto nvm = Service(kNvmId);
-  plat::ULONG id = 0;
-  ASSERT_EQ(plat::S_OK, nvm->OpenCommandSession(&id));
-  ASSERT_TRUE(sink_->WaitFor(1));
+  OpenAndWait(nvm.get());
   EXPECT_TRUE(sim::testing::IsCommandSessionOpen(kNvmId));
+  Query(nvm.get(), 1, {});  // held back by the model's delay
   sim::testing::ResetAll();
   EXPECT_FALSE(sim::testing::IsCommandSessionOpen(kNvmId));
   EXPECT_TRUE(sim::testing::Requests().empty());
-  Query(nvm.get(), 1, {3});
-  ASSERT_TRUE(sink_->WaitFor(2));
-  EXPECT_EQ(std::vector<std::uint8_t>{3}, Last().data);
+  OpenAndWait(nvm.get());
+  Query(nvm.get(), 1, {3});  // answered by the echo again
+  ASSERT_TRUE(sink_->WaitFor(3));
+  std::this_thread::sleep_for(std::chrono::milliseconds(2 * plat::ScaleMs(3000)));
+  const auto ev = sink_->events();
+  ASSERT_EQ(3u, ev.size());
+  EXPECT_EQ(std::vector<std::uint8_t>{3}, ev[2].data);
 }
 
 TEST_F(DeviceServiceTest, NoCallbackAfterUnadviseEvenForALateCompletion) {
@@ -309,7 +283,8 @@ TEST_F(DeviceServiceTest, NoCallbackAfterUnadviseEvenForALateCompletion) {
   auto witness = plat::ComPtr<RecordingSink>::Adopt(new RecordingSink);
   plat::DWORD witness_cookie = 0;
   ASSERT_EQ(plat::S_OK, point_->Advise(witness.get(), &witness_cookie));
-  sim::testing::SetServiceModel(sim::ServiceKind::kNvm, std::make_shared<FixedModel>(std::vector<std::uint8_t>{1}, 3000));
+  sim::testing::SetServiceModel(sim::ServiceKind::kNvm,
+                                std::make_shared<FixedModel>(std::vector<std::uint8_t>{1}, 3000));
   auto nvm = Service(kNvmId);
   Query(nvm.get(), 1, {});
   ASSERT_EQ(plat::S_OK, point_->Unadvise(cookie_));

@@ -1,11 +1,11 @@
 // The NVM store: files on the notebook, factory contents, and writers that must not lose each
 // other's bytes, whether threads or processes.
+#include "sim/nvm_store.h"
+
 #include <cstdlib>
 #include <thread>
 
-#include "platform/text.h"
 #include "sim/machine.h"
-#include "sim/nvm_store.h"
 #include "sim_fixture.h"
 
 namespace simtest {
@@ -58,24 +58,14 @@ TEST_F(NvmStoreTest, ThreadsWithTheirOwnStoresLoseNoWrite) {
   for (std::size_t i = 0; i < item.size(); ++i) EXPECT_EQ(i % kWriters + 1, item[i]) << "byte " << i;
 }
 
-// The child half of the two-process test: run only when the parent starts it.
-constexpr int kChildWrites = 60;
-void WriteSlot(int slot) {
-  sim::NvmStore store(sim::MachineDir(), sim::ModemFamily::kOsprey);
-  for (int i = 0; i < kChildWrites; ++i)
-    ASSERT_TRUE(store.Write(0x2000, static_cast<std::uint32_t>(i * 2 + slot), {static_cast<std::uint8_t>(0xA0 + slot)}));
-}
-TEST(NvmStoreChild, DISABLED_Slot0) { WriteSlot(0); }
-TEST(NvmStoreChild, DISABLED_Slot1) { WriteSlot(1); }
-
 TEST_F(NvmStoreTest, TwoProcessesLoseNoWrite) {
-  const std::string exe = plat::Utf16ToUtf8(plat::HostExecutablePath());
+  constexpr int kChildWrites = 60;
   std::vector<int> results(2, -1);
   std::vector<std::thread> children;
   for (int slot = 0; slot < 2; ++slot) {
     children.emplace_back([&, slot] {
-      const std::string cmd = "\"" + exe + "\" --gtest_also_run_disabled_tests --gtest_filter=NvmStoreChild.DISABLED_Slot" +
-                              std::to_string(slot) + " > /dev/null";
+      const std::string cmd = std::string("\"") + SIM_NVM_WRITER + "\" 0x2000 " + std::to_string(slot) + " 2 " +
+                              std::to_string(kChildWrites);
       results[static_cast<std::size_t>(slot)] = std::system(cmd.c_str());
     });
   }

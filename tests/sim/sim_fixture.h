@@ -58,45 +58,29 @@ class RecordingSink final : public plat::IMbnDeviceServicesEvents {
   }
   plat::ULONG refs() const { return refs_.Get(); }
 
-  plat::HRESULT TXL_STDCALL OnQuerySupportedCommandsComplete(plat::IMbnDeviceService*, plat::SAFEARRAY*,
-                                                             plat::HRESULT, plat::ULONG) override {
-    return plat::S_OK;
+  using Service = plat::IMbnDeviceService;
+  using Array = plat::SAFEARRAY;
+  using Hr = plat::HRESULT;
+  using Id = plat::ULONG;
+  Hr TXL_STDCALL OnQuerySupportedCommandsComplete(Service*, Array*, Hr, Id) override { return plat::S_OK; }
+  Hr TXL_STDCALL OnOpenCommandSessionComplete(Service*, Hr st, Id id) override { return Add("open", st, id, nullptr); }
+  Hr TXL_STDCALL OnCloseCommandSessionComplete(Service*, Hr st, Id id) override {
+    return Add("close", st, id, nullptr);
   }
-  plat::HRESULT TXL_STDCALL OnOpenCommandSessionComplete(plat::IMbnDeviceService*, plat::HRESULT status,
-                                                         plat::ULONG id) override {
-    return Add("open", status, id, nullptr);
+  Hr TXL_STDCALL OnSetCommandComplete(Service*, Id, Array* a, Hr st, Id id) override { return Add("set", st, id, a); }
+  Hr TXL_STDCALL OnQueryCommandComplete(Service*, Id, Array* a, Hr st, Id id) override {
+    return Add("query", st, id, a);
   }
-  plat::HRESULT TXL_STDCALL OnCloseCommandSessionComplete(plat::IMbnDeviceService*, plat::HRESULT status,
-                                                          plat::ULONG id) override {
-    return Add("close", status, id, nullptr);
+  Hr TXL_STDCALL OnEventNotification(Service*, Id, Array*) override { return plat::S_OK; }
+  Hr TXL_STDCALL OnOpenDataSessionComplete(Service*, Hr st, Id id) override {
+    return Add("open_data", st, id, nullptr);
   }
-  plat::HRESULT TXL_STDCALL OnSetCommandComplete(plat::IMbnDeviceService*, plat::ULONG, plat::SAFEARRAY* data,
-                                                 plat::HRESULT status, plat::ULONG id) override {
-    return Add("set", status, id, data);
+  Hr TXL_STDCALL OnCloseDataSessionComplete(Service*, Hr st, Id id) override {
+    return Add("close_data", st, id, nullptr);
   }
-  plat::HRESULT TXL_STDCALL OnQueryCommandComplete(plat::IMbnDeviceService*, plat::ULONG, plat::SAFEARRAY* data,
-                                                   plat::HRESULT status, plat::ULONG id) override {
-    return Add("query", status, id, data);
-  }
-  plat::HRESULT TXL_STDCALL OnEventNotification(plat::IMbnDeviceService*, plat::ULONG, plat::SAFEARRAY*) override {
-    return plat::S_OK;
-  }
-  plat::HRESULT TXL_STDCALL OnOpenDataSessionComplete(plat::IMbnDeviceService*, plat::HRESULT status,
-                                                      plat::ULONG id) override {
-    return Add("open_data", status, id, nullptr);
-  }
-  plat::HRESULT TXL_STDCALL OnCloseDataSessionComplete(plat::IMbnDeviceService*, plat::HRESULT status,
-                                                       plat::ULONG id) override {
-    return Add("close_data", status, id, nullptr);
-  }
-  plat::HRESULT TXL_STDCALL OnWriteDataComplete(plat::IMbnDeviceService*, plat::HRESULT status,
-                                                plat::ULONG id) override {
-    return Add("write_data", status, id, nullptr);
-  }
-  plat::HRESULT TXL_STDCALL OnReadData(plat::IMbnDeviceService*, plat::SAFEARRAY* data) override {
-    return Add("read", plat::S_OK, 0, data);
-  }
-  plat::HRESULT TXL_STDCALL OnInterfaceStateChange(plat::BSTR, plat::MBN_DEVICE_SERVICES_INTERFACE_STATE) override {
+  Hr TXL_STDCALL OnWriteDataComplete(Service*, Hr st, Id id) override { return Add("write_data", st, id, nullptr); }
+  Hr TXL_STDCALL OnReadData(Service*, Array* a) override { return Add("read", plat::S_OK, 0, a); }
+  Hr TXL_STDCALL OnInterfaceStateChange(plat::BSTR, plat::MBN_DEVICE_SERVICES_INTERFACE_STATE) override {
     return plat::S_OK;
   }
 
