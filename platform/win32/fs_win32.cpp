@@ -138,9 +138,10 @@ std::unique_ptr<ExclusiveWriteFile> OpenExclusiveWriteFile(const std::u16string&
 }
 
 std::unique_ptr<InterProcessFileLock> LockFile(const std::u16string& lock_path) {
-  win32::UniqueHandle h(::CreateFileW(P(lock_path), GENERIC_READ | GENERIC_WRITE,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                      OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  // No delete sharing: a lock file that could vanish under its holder would let the next comer
+  // lock a fresh file of the same name.
+  win32::UniqueHandle h(::CreateFileW(P(lock_path), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                      nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!h) return nullptr;
   // A byte-range lock belongs to the handle: the system drops it when the handle is closed, which
   // includes the holder dying. Nobody reads the lock file, so its first byte stands for the lock.
