@@ -64,6 +64,8 @@ struct PruneCase {
   std::vector<std::string> expected;  // regular files afterwards
 };
 
+void PrintTo(const PruneCase& c, std::ostream* os) { *os << c.name; }
+
 class PruneTest : public ::testing::TestWithParam<PruneCase> {};
 
 TEST_P(PruneTest, DeletesAtMostTheFirstDatedFile) {

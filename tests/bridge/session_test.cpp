@@ -203,6 +203,8 @@ struct CompletionCase {
   bool buffer_untouched;
 };
 
+void PrintTo(const CompletionCase& c, std::ostream* os) { *os << c.name; }
+
 class CompletionTest : public SessionTest, public ::testing::WithParamInterface<CompletionCase> {};
 
 TEST_P(CompletionTest, ResultLengthAndBuffer) {
