@@ -54,6 +54,25 @@ class Win32FileLock final : public InterProcessFileLock {
   win32::UniqueHandle h_;
 };
 
+// Owns one directory search.
+class FindHandle {
+ public:
+  explicit FindHandle(HANDLE h) : h_(h) {}
+  ~FindHandle() {
+    if (h_ == INVALID_HANDLE_VALUE) return;
+    const ::DWORD saved = ::GetLastError();  // why the search ended is what the caller reads
+    ::FindClose(h_);
+    ::SetLastError(saved);
+  }
+  FindHandle(const FindHandle&) = delete;
+  FindHandle& operator=(const FindHandle&) = delete;
+  HANDLE get() const { return h_; }
+  explicit operator bool() const { return h_ != INVALID_HANDLE_VALUE; }
+
+ private:
+  HANDLE h_;
+};
+
 bool IsDirectory(const std::u16string& path) {
   const ::DWORD attrs = ::GetFileAttributesW(P(path));
   return attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY) != 0;
@@ -89,13 +108,14 @@ bool MakeFolder(const std::u16string& path) { return ::CreateDirectoryW(P(path),
 bool ListFolder(const std::u16string& folder, std::vector<FolderEntry>* out) {
   out->clear();
   std::u16string pattern = folder;
-  if (!pattern.empty() && !IsPathSeparator(pattern.back()) && pattern.back() != u':') pattern.push_back(kPathSep);
+  if (!pattern.empty() && !IsPathSeparator(pattern.back()) && pattern.back() != u':')
+    pattern.push_back(kPathSep);
   pattern.push_back(u'*');
 
   std::vector<FolderEntry> entries;
   WIN32_FIND_DATAW fd{};
-  const HANDLE find = ::FindFirstFileExW(P(pattern), FindExInfoBasic, &fd, FindExSearchNameMatch, nullptr, 0);
-  if (find == INVALID_HANDLE_VALUE) {
+  const FindHandle find(::FindFirstFileExW(P(pattern), FindExInfoBasic, &fd, FindExSearchNameMatch, nullptr, 0));
+  if (!find) {
     // A drive root holding nothing has no "." and ".." either, so the search finds nothing at all.
     if (::GetLastError() != ERROR_FILE_NOT_FOUND || !IsDirectory(folder.empty() ? u"." : folder)) {
       if (::GetLastError() == ERROR_FILE_NOT_FOUND) SetLastError(ERROR_PATH_NOT_FOUND);
@@ -106,13 +126,8 @@ bool ListFolder(const std::u16string& folder, std::vector<FolderEntry>* out) {
       const std::u16string_view name = win32::U(fd.cFileName);
       if (name == u"." || name == u"..") continue;
       entries.push_back(EntryOf(fd));
-    } while (::FindNextFileW(find, &fd));
-    const ::DWORD stop = ::GetLastError();
-    ::FindClose(find);
-    if (stop != ERROR_NO_MORE_FILES) {
-      SetLastError(stop);
-      return false;
-    }
+    } while (::FindNextFileW(find.get(), &fd));
+    if (::GetLastError() != ERROR_NO_MORE_FILES) return false;
   }
   // The order of the volume is not trusted: FAT and network shares give their own. Sorting here
   // makes every file system list as NTFS does.
@@ -120,7 +135,8 @@ bool ListFolder(const std::u16string& folder, std::vector<FolderEntry>* out) {
             [](const FolderEntry& a, const FolderEntry& b) { return NtfsNameLess(a.name, b.name); });
   out->push_back(FolderEntry{u".", true, false});
   out->push_back(FolderEntry{u"..", true, false});
-  out->insert(out->end(), std::make_move_iterator(entries.begin()), std::make_move_iterator(entries.end()));
+  out->insert(out->end(), std::make_move_iterator(entries.begin()),
+              std::make_move_iterator(entries.end()));
   return true;
 }
 
