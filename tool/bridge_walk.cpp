@@ -39,7 +39,8 @@ int main() {
   const std::u16string folder = plat::FolderOf(plat::HostExecutablePath());
   const std::u16string path = folder + plat::SharedLibraryFileName(u"VexelSarDll");
   std::printf("== loading %s\n", plat::ToAnsi(path).c_str());
-  std::unique_ptr<plat::DynamicLibrary> lib = plat::LoadDynamicLibrary(path);
+  // Kept loaded for the life of the process, as the control library keeps it.
+  static plat::DynamicLibrary* const lib = plat::LoadDynamicLibrary(path).release();
   if (!lib) {
     std::printf("cannot load the bridge (error %u)\n", plat::GetLastError());
     return 2;

@@ -27,7 +27,12 @@ std::recursive_mutex& FileMutex() {
   static auto* m = new std::recursive_mutex;  // outlives every thread that may still log at exit
   return *m;
 }
-std::unique_ptr<plat::ExclusiveWriteFile> g_logFile;
+// Made on first use (the library's attach may run before this file's static initialisers) and
+// never destroyed (its detach may run after static destruction, with a last line to write).
+std::unique_ptr<plat::ExclusiveWriteFile>& LogFile() {
+  static auto* file = new std::unique_ptr<plat::ExclusiveWriteFile>;
+  return *file;
+}
 long long g_logStartTime = 0;
 // Set while WriteLogFile reports a failed flush, so that the report cannot feed on itself.
 thread_local bool t_reportingFlushFailure = false;
@@ -78,21 +83,21 @@ void LogLine(const char* format, ...) {
 
 int WriteLogFile(const char* format, ...) {
   std::lock_guard<std::recursive_mutex> lock(FileMutex());
-  if (!g_logFile) return -1;
+  if (!LogFile()) return -1;
   std::va_list ap;
   va_start(ap, format);
   const std::string text = plat::FormatV(format, ap);
   va_end(ap);
-  if (!g_logFile->Write(text.data(), text.size())) return -1;
-  if (const int r = g_logFile->Flush(); r != 0) return r;
+  if (!LogFile()->Write(text.data(), text.size())) return -1;
+  if (const int r = LogFile()->Flush(); r != 0) return r;
   if (t_reportingFlushFailure) return -1;
-  if (!g_logFile) {
+  if (!LogFile()) {
     t_reportingFlushFailure = true;
     LogLine("NOTICE: Error in fileno \n");
     t_reportingFlushFailure = false;
     return -1;
   }
-  if (g_logFile->Sync() != 0) {
+  if (LogFile()->Sync() != 0) {
     // Reported once: the notice itself goes through the same file and must not report again.
     t_reportingFlushFailure = true;
     LogLine("NOTICE: Error in fdatasync log file\n");
@@ -131,7 +136,7 @@ void ControlDllLogNumber(char16_t* folder_path, int limit) {
 
 int OpenLogFile() {
   std::lock_guard<std::recursive_mutex> lock(FileMutex());
-  if (g_logFile) return 0;
+  if (LogFile()) return 0;
   const std::string folder = LogFolder();
   const std::u16string wide_folder = plat::FromAnsi(folder);
   if (!plat::FolderAccessible(wide_folder)) {
@@ -150,8 +155,8 @@ int OpenLogFile() {
   std::copy(wide_folder.begin(), wide_folder.end(), buffer);
   ControlDllLogNumber(buffer, kLogFileLimit);
   g_logStartTime = plat::UnixTimeNow();
-  g_logFile = plat::OpenExclusiveWriteFile(plat::FromAnsi(path));
-  if (!g_logFile) {
+  LogFile() = plat::OpenExclusiveWriteFile(plat::FromAnsi(path));
+  if (!LogFile()) {
     g_logStartTime = 0;
     LogLine("ERROR: Error opening log file %s\n", path.c_str());
     return -1;
@@ -161,7 +166,7 @@ int OpenLogFile() {
 
 void CloseLogFile() {
   std::lock_guard<std::recursive_mutex> lock(FileMutex());
-  g_logFile.reset();
+  LogFile().reset();
   g_logStartTime = 0;
 }
 

@@ -37,6 +37,8 @@ namespace {
 // Created with the other platform objects and otherwise unused; held for the connection's life.
 ComPtr<IMbnConnectionManager>& g_ConnectionMgr = *new ComPtr<IMbnConnectionManager>;
 ComPtr<IMbnConnectionProfileManager>& g_ConnectionProfileMgr = *new ComPtr<IMbnConnectionProfileManager>;
+// Whether the platform holds the sink (Advise succeeded and no Unadvise since).
+bool g_sinkAdvised = false;
 
 const char16_t* Wide(const unsigned short* text) { return reinterpret_cast<const char16_t*>(text); }
 
@@ -243,6 +245,7 @@ long ConnectInterface(unsigned short* interfaceID) {
       return hr;
     }
     hr = pDeviceServiceEventsConnectionPoint->Advise(sink, &g_dwAdviseCookie);
+    g_sinkAdvised = Succeeded(hr);
     if (Failed(hr)) {
       LogLine("%s: pDeviceServiceEventsConnectionPoint Advise FAILED\n", kName);
       return hr;
@@ -272,17 +275,18 @@ int DisconnectInterface() {
     }
   }
   HRESULT result = S_OK;
-  bool unadvised = true;
   if (pDeviceServiceEventsConnectionPoint) {
     result = pDeviceServiceEventsConnectionPoint->Unadvise(g_dwAdviseCookie);
-    unadvised = Succeeded(result);
+    if (Succeeded(result)) g_sinkAdvised = false;
     pDeviceServiceEventsConnectionPoint = nullptr;
   }
   if (g_CMbnSinks) {
     g_CMbnSinks->Release();
-    // A sink the platform may still call (Unadvise failed) is left alive rather than freed under it.
-    if (unadvised) delete g_CMbnSinks;
+    // A sink the platform may still call (its Unadvise failed) is left alive rather than freed
+    // under a late callback.
+    if (!g_sinkAdvised) delete g_CMbnSinks;
     g_CMbnSinks = nullptr;
+    g_sinkAdvised = false;
   }
   g_hOpenSessionEvent.reset();
   g_hCloseSessionEvent.reset();
