@@ -184,7 +184,10 @@ class UniqueSafeArray {
   SAFEARRAY* a_ = nullptr;
 };
 
-// Builds a one-dimensional VT_UI1 array with lower bound 0 holding the bytes; null on failure.
+// Builds a one-dimensional VT_UI1 array with lower bound 0 holding the bytes (zeros for null
+// data). E_OUTOFMEMORY when it cannot be created, the failing put's result when it cannot be filled.
+HRESULT CreateByteArray(const BYTE* data, ULONG count, UniqueSafeArray* out);
+// The same, null on failure.
 SAFEARRAY* MakeByteArray(const BYTE* data, ULONG count);
 
 // ---- Apartments and instance creation ----------------------------------------------------------

@@ -70,18 +70,22 @@ void ResetEvent(const std::unique_ptr<Event>& e) {
 
 DWORD WaitFor(const std::unique_ptr<Event>& e) { return e ? e->Wait(g_WaitTimeout) : WAIT_FAILED; }
 
-// Builds the request's byte array; E_OUTOFMEMORY (or the failing put's result) when it cannot.
-HRESULT BuildCommandArray(const unsigned char* data, ULONG length, UniqueSafeArray* out) {
-  SAFEARRAYBOUND bound{length, 0};
-  UniqueSafeArray sa(SafeArrayCreate(VT_UI1, 1, &bound));
-  if (!sa) return E_OUTOFMEMORY;
-  for (ULONG i = 0; i < length; ++i) {
-    LONG index = static_cast<LONG>(i);
-    BYTE b = data ? data[i] : 0;
-    if (const HRESULT hr = SafeArrayPutElement(sa.get(), &index, &b); Failed(hr)) return hr;
+// Ends a request whose completion arrived: a failed status is the result; otherwise the payload
+// is copied out when it fits the caller's capacity (and the library's own buffer).
+HRESULT Deliver(const char* name, HRESULT status, const std::uint8_t* payload, ULONG length, bool overflow,
+                ULONG capacity, unsigned char* out, unsigned int* out_length) {
+  if (Failed(status)) {
+    LogLine("%s: g_MbnStatus FAILED: 0x%X\n", name, static_cast<unsigned>(status));
+    return status;
   }
-  *out = std::move(sa);
-  return S_OK;
+  if (out && (overflow || length > capacity)) {
+    LogLine("%s: response of %u bytes exceeds the buffer of %u bytes\n", name, static_cast<unsigned>(length),
+            static_cast<unsigned>(capacity));
+    return HresultFromWin32(ERROR_INSUFFICIENT_BUFFER);
+  }
+  if (out) std::memcpy(out, payload, length);
+  if (out_length) *out_length = length;
+  return status;
 }
 
 }  // namespace
@@ -426,7 +430,7 @@ long QueryCommand(unsigned short* interfaceID, unsigned short* deviceServiceID, 
   UniqueSafeArray command;
   if (ulCommandLength != 0) {
     LogLine("%s: Creating SafeArray for command data\n", kName);
-    hr = BuildCommandArray(pCommandData, ulCommandLength, &command);
+    hr = CreateByteArray(pCommandData, ulCommandLength, &command);
     if (hr == E_OUTOFMEMORY) LogLine("%s: psaCommandData == NULL\n", kName);
     if (Failed(hr)) return hr;  // nothing was sent
   }
@@ -457,18 +461,8 @@ long QueryCommand(unsigned short* interfaceID, unsigned short* deviceServiceID, 
   if (wait != WAIT_OBJECT_0) return WaitResultToHresult(wait);
   CompletionSlots& c = Completions();
   std::lock_guard<std::mutex> lock(c.lock);
-  if (Failed(c.g_MbnStatus)) {
-    LogLine("%s: g_MbnStatus FAILED: 0x%X\n", kName, static_cast<unsigned>(c.g_MbnStatus));
-    return c.g_MbnStatus;
-  }
-  if (pResponseData && (c.queryOverflow || c.g_QueryResponseLength > c.g_QcMax)) {
-    LogLine("%s: response of %u bytes exceeds the buffer of %u bytes\n", kName,
-            static_cast<unsigned>(c.g_QueryResponseLength), static_cast<unsigned>(c.g_QcMax));
-    return HresultFromWin32(ERROR_INSUFFICIENT_BUFFER);
-  }
-  if (pResponseData) std::memcpy(pResponseData, c.g_QueryResponse, c.g_QueryResponseLength);
-  if (pulResponseLength) *pulResponseLength = c.g_QueryResponseLength;
-  return c.g_MbnStatus;
+  return Deliver(kName, c.g_MbnStatus, c.g_QueryResponse, c.g_QueryResponseLength, c.queryOverflow, c.g_QcMax,
+                 pResponseData, pulResponseLength);
 }
 
 long SetCommand(unsigned short* interfaceID, unsigned short* deviceServiceID, unsigned int commandID,
@@ -491,7 +485,7 @@ long SetCommand(unsigned short* interfaceID, unsigned short* deviceServiceID, un
   UniqueSafeArray command;
   if (ulCommandLength != 0) {
     if (pCommandData) ConsoleHexDump("\t Command Data=\n", pCommandData, ulCommandLength);
-    hr = BuildCommandArray(pCommandData, ulCommandLength, &command);
+    hr = CreateByteArray(pCommandData, ulCommandLength, &command);
     if (Failed(hr)) return hr;  // nothing was sent
   }
   if (!pulResponseLength) return E_POINTER;  // the completion would have nowhere to report its length
@@ -514,16 +508,6 @@ long SetCommand(unsigned short* interfaceID, unsigned short* deviceServiceID, un
   if (wait != WAIT_OBJECT_0) return WaitResultToHresult(wait);
   CompletionSlots& c = Completions();
   std::lock_guard<std::mutex> lock(c.lock);
-  if (Failed(c.g_MbnStatus)) {
-    LogLine("%s: g_MbnStatus FAILED: 0x%X\n", kName, static_cast<unsigned>(c.g_MbnStatus));
-    return c.g_MbnStatus;
-  }
-  if (pResponseData && (c.setOverflow || c.g_SetResponseLength > capacity)) {
-    LogLine("%s: response of %u bytes exceeds the buffer of %u bytes\n", kName,
-            static_cast<unsigned>(c.g_SetResponseLength), static_cast<unsigned>(capacity));
-    return HresultFromWin32(ERROR_INSUFFICIENT_BUFFER);
-  }
-  if (pResponseData) std::memcpy(pResponseData, c.setResponse, c.g_SetResponseLength);
-  *pulResponseLength = c.g_SetResponseLength;
-  return c.g_MbnStatus;
+  return Deliver(kName, c.g_MbnStatus, c.setResponse, c.g_SetResponseLength, c.setOverflow, capacity,
+                 pResponseData, pulResponseLength);
 }

@@ -108,16 +108,22 @@ int StringFromGUID2(REFIID guid, char16_t* buffer, int capacity) {
   return static_cast<int>(s.size()) + 1;
 }
 
-SAFEARRAY* MakeByteArray(const BYTE* data, ULONG count) {
+HRESULT CreateByteArray(const BYTE* data, ULONG count, UniqueSafeArray* out) {
   SAFEARRAYBOUND bound{count, 0};
   UniqueSafeArray sa(SafeArrayCreate(VT_UI1, 1, &bound));
-  if (!sa) return nullptr;
+  if (!sa) return E_OUTOFMEMORY;
   for (ULONG i = 0; i < count; ++i) {
     LONG index = static_cast<LONG>(i);
     BYTE b = data ? data[i] : 0;
-    if (Failed(SafeArrayPutElement(sa.get(), &index, &b))) return nullptr;
+    if (const HRESULT hr = SafeArrayPutElement(sa.get(), &index, &b); Failed(hr)) return hr;
   }
-  return sa.release();
+  *out = std::move(sa);
+  return S_OK;
+}
+
+SAFEARRAY* MakeByteArray(const BYTE* data, ULONG count) {
+  UniqueSafeArray sa;
+  return Succeeded(CreateByteArray(data, count, &sa)) ? sa.release() : nullptr;
 }
 
 void FreeInterfaceCaps(MBN_INTERFACE_CAPS* caps) {

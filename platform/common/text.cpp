@@ -111,16 +111,16 @@ namespace {
 
 // Formats one conversion with snprintf, whatever its length.
 template <class T>
-void AppendOne(std::string* out, const std::string& spec, T value) {
+void AppendOne(std::string* out, const std::string& conversion, T value) {
   char small[128];
-  int n = std::snprintf(small, sizeof small, spec.c_str(), value);
+  int n = std::snprintf(small, sizeof small, conversion.c_str(), value);
   if (n < 0) return;
   if (static_cast<std::size_t>(n) < sizeof small) {
     out->append(small, static_cast<std::size_t>(n));
     return;
   }
   std::vector<char> big(static_cast<std::size_t>(n) + 1);
-  std::snprintf(big.data(), big.size(), spec.c_str(), value);
+  std::snprintf(big.data(), big.size(), conversion.c_str(), value);
   out->append(big.data(), static_cast<std::size_t>(n));
 }
 
@@ -167,40 +167,40 @@ std::string FormatV(const char* format, std::va_list args, std::size_t max_chars
     while (*p && std::strchr("hlLqjzt", *p)) length.push_back(*p++);
     const char conv = *p ? *p++ : '\0';
     if (conv == '\0') break;
-    std::string spec(start, static_cast<std::size_t>(p - start));
+    std::string piece(start, static_cast<std::size_t>(p - start));
     // Replace '*' by the values taken, so that one-argument snprintf calls suffice.
     for (int k = 0; k < stars; ++k) {
-      const auto pos = spec.find('*');
-      spec.replace(pos, 1, std::to_string(star_args[k]));
+      const auto pos = piece.find('*');
+      piece.replace(pos, 1, std::to_string(star_args[k]));
     }
     if ((conv == 's' && length == "l") || conv == 'S') {
       const char16_t* w = va_arg(ap, const char16_t*);
       std::string narrow = w ? Utf16ToUtf8(std::u16string_view(w, WideLength(w))) : std::string("(null)");
-      std::string nspec = spec.substr(0, spec.size() - (conv == 'S' ? 1 : 2)) + "s";
-      AppendOne(&out, nspec, narrow.c_str());
+      std::string narrowed = piece.substr(0, piece.size() - (conv == 'S' ? 1 : 2)) + "s";
+      AppendOne(&out, narrowed, narrow.c_str());
       continue;
     }
     switch (conv) {
       case 'd':
       case 'i':
-        if (length == "ll" || length == "q") AppendOne(&out, spec, va_arg(ap, long long));
-        else if (length == "l") AppendOne(&out, spec, va_arg(ap, long));
-        else if (length == "z") AppendOne(&out, spec, va_arg(ap, std::size_t));
-        else if (length == "j") AppendOne(&out, spec, va_arg(ap, long long));
-        else AppendOne(&out, spec, va_arg(ap, int));
+        if (length == "ll" || length == "q") AppendOne(&out, piece, va_arg(ap, long long));
+        else if (length == "l") AppendOne(&out, piece, va_arg(ap, long));
+        else if (length == "z") AppendOne(&out, piece, va_arg(ap, std::size_t));
+        else if (length == "j") AppendOne(&out, piece, va_arg(ap, long long));
+        else AppendOne(&out, piece, va_arg(ap, int));
         break;
       case 'u':
       case 'x':
       case 'X':
       case 'o':
-        if (length == "ll" || length == "q") AppendOne(&out, spec, va_arg(ap, unsigned long long));
-        else if (length == "l") AppendOne(&out, spec, va_arg(ap, unsigned long));
-        else if (length == "z") AppendOne(&out, spec, va_arg(ap, std::size_t));
-        else if (length == "j") AppendOne(&out, spec, va_arg(ap, unsigned long long));
-        else AppendOne(&out, spec, va_arg(ap, unsigned int));
+        if (length == "ll" || length == "q") AppendOne(&out, piece, va_arg(ap, unsigned long long));
+        else if (length == "l") AppendOne(&out, piece, va_arg(ap, unsigned long));
+        else if (length == "z") AppendOne(&out, piece, va_arg(ap, std::size_t));
+        else if (length == "j") AppendOne(&out, piece, va_arg(ap, unsigned long long));
+        else AppendOne(&out, piece, va_arg(ap, unsigned int));
         break;
       case 'c':
-        AppendOne(&out, spec, va_arg(ap, int));
+        AppendOne(&out, piece, va_arg(ap, int));
         break;
       case 'f':
       case 'F':
@@ -210,19 +210,19 @@ std::string FormatV(const char* format, std::va_list args, std::size_t max_chars
       case 'G':
       case 'a':
       case 'A':
-        if (length == "L") AppendOne(&out, spec, va_arg(ap, long double));
-        else AppendOne(&out, spec, va_arg(ap, double));
+        if (length == "L") AppendOne(&out, piece, va_arg(ap, long double));
+        else AppendOne(&out, piece, va_arg(ap, double));
         break;
       case 's': {
         const char* s = va_arg(ap, const char*);
-        AppendOne(&out, spec, s ? s : "(null)");
+        AppendOne(&out, piece, s ? s : "(null)");
         break;
       }
       case 'p':
-        AppendOne(&out, spec, va_arg(ap, void*));
+        AppendOne(&out, piece, va_arg(ap, void*));
         break;
       default:
-        out.append(spec);  // unknown conversion: shown as written, no argument taken
+        out.append(piece);  // unknown conversion: shown as written, no argument taken
         break;
     }
   }
