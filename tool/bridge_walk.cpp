@@ -1,6 +1,9 @@
-// Shows the bridge at work: loads VexelSarDll from beside this program, binds its session API by
-// the exported names, and walks one connection through it — enumerate the modem interfaces,
-// connect to the first, open a command session, send a query and a set, close, disconnect —
+// Shows the bridge at work: loads VexelSarDll from beside this program and either
+//   - with no argument, binds its session API by the exported names and walks one connection
+//     through it: enumerate the modem interfaces, connect to the first, open a command session,
+//     send a query and a set, close, disconnect; or
+//   - with "--at TEXT..." (or "--at-sta TEXT..."), sends each AT-style command text through
+//     AtSendInterface (AtSendInterfaceSTA), "\r" and "\n" standing for CR and LF,
 // printing what each step returned.
 #include <cstdio>
 #include <cstring>
@@ -33,9 +36,55 @@ Fn Bind(plat::DynamicLibrary& lib, const char* name) {
   return reinterpret_cast<Fn>(lib.Symbol(name));
 }
 
+using AtSendFn = int (*)(const char16_t*, char16_t*, int*, void*);
+
+std::u16string Unescape(const std::string& text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\\' && i + 1 < text.size() && (text[i + 1] == 'r' || text[i + 1] == 'n')) {
+      out.push_back(text[++i] == 'r' ? '\r' : '\n');
+    } else {
+      out.push_back(text[i]);
+    }
+  }
+  return plat::FromAnsi(out);
+}
+
+std::string Visible(const std::u16string& text) {
+  std::string out;
+  for (char c : plat::ToAnsi(text)) {
+    if (c == '\r') out += "\\r";
+    else if (c == '\n') out += "\\n";
+    else out.push_back(c);
+  }
+  return out;
+}
+
+// Sends each command through an AT-style entry point; the exit code is the last result's.
+int SendCommands(plat::DynamicLibrary& lib, bool sta, int count, char** texts) {
+  auto send = Bind<AtSendFn>(lib, sta ? "AtSendInterfaceSTA" : "AtSendInterface");
+  if (!send) {
+    std::printf("the bridge does not export its AT entry points\n");
+    return 2;
+  }
+  // Large enough for either family's power-table record.
+  static unsigned char table[2048];
+  static char16_t reply[4096];
+  int result = 0;
+  for (int i = 0; i < count; ++i) {
+    const std::u16string command = Unescape(texts[i]);
+    int length = 0;
+    result = send(command.c_str(), reply, &length, table);
+    std::printf("== %s(\"%s\") -> %d (0x%08X), reply \"%s\" (%d characters)\n",
+                sta ? "AtSendInterfaceSTA" : "AtSendInterface", Visible(command).c_str(), result,
+                static_cast<unsigned>(result), Visible(std::u16string(reply)).c_str(), length);
+  }
+  return result == 0 ? 0 : 1;
+}
+
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
   const std::u16string folder = plat::FolderOf(plat::HostExecutablePath());
   const std::u16string path = folder + plat::SharedLibraryFileName(u"VexelSarDll");
   std::printf("== loading %s\n", plat::ToAnsi(path).c_str());
@@ -45,6 +94,9 @@ int main() {
     std::printf("cannot load the bridge (error %u)\n", plat::GetLastError());
     return 2;
   }
+  if (argc >= 2 && (std::strcmp(argv[1], "--at") == 0 || std::strcmp(argv[1], "--at-sta") == 0))
+    return SendCommands(*lib, std::strcmp(argv[1], "--at-sta") == 0, argc - 2, argv + 2);
+
   auto enum_interface = Bind<sym::EnumInterfaceFn>(*lib, sym::kEnumInterface);
   auto connect = Bind<sym::ConnectInterfaceFn>(*lib, sym::kConnectInterface);
   auto disconnect = Bind<sym::DisconnectInterfaceFn>(*lib, sym::kDisconnectInterface);

@@ -164,10 +164,20 @@ std::string FormatV(const char* format, std::va_list args, std::size_t max_chars
     }
     // length modifier
     std::string length;
+    // Windows' explicit widths: I64 is long long, I32 is int.
+    if (p[0] == 'I' && p[1] == '6' && p[2] == '4') {
+      length = "ll";
+      p += 3;
+    } else if (p[0] == 'I' && p[1] == '3' && p[2] == '2') {
+      p += 3;
+    }
     while (*p && std::strchr("hlLqjzt", *p)) length.push_back(*p++);
     const char conv = *p ? *p++ : '\0';
     if (conv == '\0') break;
     std::string piece(start, static_cast<std::size_t>(p - start));
+    for (const char* windows_width : {"I64", "I32"})
+      if (const auto at = piece.find(windows_width); at != std::string::npos)
+        piece.replace(at, 3, windows_width[1] == '6' ? "ll" : "");
     // Replace '*' by the values taken, so that one-argument snprintf calls suffice.
     for (int k = 0; k < stars; ++k) {
       const auto pos = piece.find('*');

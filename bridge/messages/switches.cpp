@@ -1,0 +1,261 @@
+#include "bridge/messages/switches.h"
+
+#include <vector>
+
+#include "bridge/front_door/interface_selection.h"
+#include "bridge/log/bridge_log.h"
+#include "bridge/mbn/session_api.h"
+#include "bridge/messages/device_services.h"
+#include "bridge/messages/nvm_messages.h"
+#include "bridge/messages/reply.h"
+#include "platform/text.h"
+
+namespace vexel {
+
+MsSarConfig g_MsSarConfig = {};
+
+namespace {
+
+unsigned short* Us(const char16_t* s) { return reinterpret_cast<unsigned short*>(const_cast<char16_t*>(s)); }
+
+constexpr long kNotSupported = static_cast<long>(plat::ERROR_NOT_SUPPORTED);
+
+// One flag byte of SarParamItem, read or written.
+long WriteFlag(std::uint32_t offset, std::uint8_t value) {
+  const nvm_write_data request{SarParamItem::kId, offset, 1, &value};
+  return Set_MBIM_NVM_WRITE(request);
+}
+
+// Reads one flag byte. A read that succeeds without data answers nothing, which is a failure here.
+long ReadFlag(std::uint32_t offset, std::uint8_t* value) {
+  const nvm_read_data request{SarParamItem::kId, offset, 1};
+  nvm_read_result result{0, 0, value, 1};
+  const long hr = Query_MBIM_NVM_READ(request, &result);
+  if (hr == 0 && result.dataBuffer_size != 1) return plat::E_FAIL;
+  return hr;
+}
+
+long UnknownCommand(const char* name, const char16_t* command) {
+  LogLine("%s: ERROR: UNKNOWN COMMAND: %ls\n", name, command);
+  return kNotSupported;
+}
+
+// Shared by the enable and mode handlers: a flag byte of SarParamItem set (after `before_write`
+// succeeded, when given) or queried, inside one connection.
+template <class BeforeWrite>
+long FlagCommand(const char* name, const char* what, char16_t argument, std::uint32_t offset, char16_t* reply,
+                 BeforeWrite before_write, bool print_polarity) {
+  long result = 0;
+  if (argument == u'0' || argument == u'1') {
+    LogLine("%s: Handle set_%s()=%c\n", name, what, static_cast<char>(argument));
+    result = ConnectMBIMInterface();
+    if (result >= 0) {
+      result = before_write(reply);
+      if (result == 0) result = WriteFlag(offset, static_cast<std::uint8_t>(argument - u'0'));
+    }
+  } else {
+    LogLine("%s: Handle get_%s()\n", name, what);
+    result = ConnectMBIMInterface();
+    if (result >= 0) {
+      std::uint8_t value = 0;
+      result = ReadFlag(offset, &value);
+      if (result == 0) {
+        if (print_polarity) ConsolePrintf("mbim_gpio_low_active: %d\n", value);
+        WriteReplyNumber(reply, value);
+      }
+    }
+  }
+  DisconnectInterface();
+  if (result != 0) WriteReply(reply, u"ERROR");
+  return result;
+}
+
+}  // namespace
+
+void ResetMsSarConfig() {
+  g_MsSarConfig.SAR_Mode = 1;
+  g_MsSarConfig.backoff_status = 1;
+  g_MsSarConfig.ElementCount = 1;
+  g_MsSarConfig.SARConfigStatusRefList_Offset = 20;
+  g_MsSarConfig.SARConfigStatusRefList_Size = 8;
+  g_MsSarConfig.SAR_AntennaIndex = 0;
+  g_MsSarConfig.SAR_BackOffIndex = 1;
+}
+
+char16_t SelectArgument(const char16_t* command, std::u16string_view known) {
+  const std::u16string_view text(command, plat::WideLength(command));
+  for (char16_t c : known)
+    if (text.find(c) != std::u16string_view::npos) return c;
+  return 0;
+}
+
+int ReadRegistryDWORD(plat::RegistryHive hive, const std::u16string& subkey, const std::u16string& name,
+                      std::uint32_t* value) {
+  static const char* const kName = "ReadRegistryDWORD";
+  std::unique_ptr<plat::RegistryKey> key;
+  if (plat::OpenRegistryKey(hive, subkey, &key) != 0 || !key) {
+    LogLine("%s: RegOpenKeyEx failed.\n", kName);
+    return 1;
+  }
+  plat::DWORD stored = 0;
+  if (key->QueryDword(name, &stored) != 0) {
+    LogLine("%s: Read regedit failed\n", kName);
+    return 1;
+  }
+  *value = stored;
+  return 1;
+}
+
+int WriteRegistryDWORD(plat::RegistryHive hive, const std::u16string& subkey, const std::u16string& name,
+                       std::uint32_t value) {
+  static const char* const kName = "WriteRegistryDWORD";
+  std::unique_ptr<plat::RegistryKey> key;
+  if (plat::OpenRegistryKey(hive, subkey, &key) != 0 || !key) {
+    LogLine("%s: RegOpenKeyEx failed, try to create it\n", kName);
+    std::unique_ptr<plat::RegistryKey> created;
+    plat::CreateRegistryKey(hive, subkey, &created);
+    created.reset();
+    if (plat::OpenRegistryKey(hive, subkey, &key) != 0 || !key) {
+      LogLine("%s --: Could not find or create registry key\n", kName);
+      return 0;
+    }
+  }
+  LogLine("%s: set registry value %d\n", kName, static_cast<int>(value));
+  if (key->SetDword(name, value) != 0) {
+    LogLine("%s --: RegSetValueEx failed\n", kName);
+    return 0;
+  }
+  return 1;
+}
+
+std::uint32_t ReadSwitchValue(const char16_t* name) {
+  std::uint32_t value = 1;
+  ReadRegistryDWORD(plat::RegistryHive::kLocalMachine, kSarRegistryKey, name, &value);
+  return value >= 2 ? 1 : value;
+}
+
+long Set_MBIM_CID_MS_SAR_CONFIG(const MsSarConfig& config, char16_t* reply) {
+  static const char* const kName = "Set_MBIM_CID_MS_SAR_CONFIG";
+  LogLine("%s \n", kName);
+  LogLine("%s: MBIM_MS_SAR_CONTROL_MODE.SAR_Mode: %u\n", kName, config.SAR_Mode);
+  LogLine("%s: MBIM_MS_SAR_STATUS backoff_status: %u\n", kName, config.backoff_status);
+  LogLine("%s: ElementCount: %u\n", kName, config.ElementCount);
+  LogLine("%s: SARConfigStatusRefList.Offset: %u\n", kName, config.SARConfigStatusRefList_Offset);
+  LogLine("%s: SARConfigStatusRefList.Size: %u\n", kName, config.SARConfigStatusRefList_Size);
+  LogLine("%s: SAR_AntennaIndex: %u\n", kName, config.SAR_AntennaIndex);
+  LogLine("%s: SAR_BackOffIndex: %u\n", kName, config.SAR_BackOffIndex);
+  std::array<std::uint8_t, MsSarConfig::kBytes> request = config.Serialize();
+  std::vector<std::uint8_t> response(kMessageBytes);
+  unsigned int length = static_cast<unsigned int>(response.size());
+  const long hr = SetCommand(Us(g_DetectedInterfaceID), Us(kMsSarServiceId), kDeviceServiceCid,
+                             static_cast<unsigned int>(request.size()), request.data(), &length, response.data());
+  if (hr != 0) {
+    WriteReply(reply, u"ERROR");
+    return hr;
+  }
+  if (length == 0) {
+    LogLine("%s: ResponseLength is 0\n", kName);
+  } else {
+    using L = MsSarConfigResponseLayout;
+    // Fields past the end of a short response are not there to log.
+    auto field = [&](std::size_t at) -> unsigned { return at + 4 <= length ? GetU32(response.data() + at) : 0u; };
+    const std::uint32_t count = field(L::kElementCount);
+    LogLine("%s: SARMode: %u\n", kName, field(L::kMode));
+    LogLine("%s: SARBackOffStatus: %u\n", kName, field(L::kBackOffStatus));
+    LogLine("%s: SARWifiIntegration: %u\n", kName, field(L::kWifiIntegration));
+    LogLine("%s: ElementCount : %u\n", kName, count);
+    const bool plausible = count <= (kMessageBytes - L::kPairs) / 8;
+    LogLine("%s: SAR_AntennaIndex: %u\n", kName, plausible ? field(L::AntennaIndex(count)) : 0u);
+    LogLine("%s: SAR_BackOffIndex: %u\n", kName, plausible ? field(L::BackOffIndex(count)) : 0u);
+    ConsoleHexDump("ResponseData: Command Data=", response.data(), length);
+  }
+  WriteReply(reply, u"OK");
+  return 0;
+}
+
+long ApiHandleBodySarEnable(const char16_t* command, char16_t* reply) {
+  static const char* const kName = "ApiHandleBodySarEnable";
+  WriteReply(reply, u"OK");
+  g_MsSarConfig.SAR_BackOffIndex = ReadSwitchValue(kBodySarOnValue);
+  const char16_t argument = SelectArgument(command, u"01?");
+  if (!argument) {
+    DisconnectInterface();
+    WriteReply(reply, u"ERROR");
+    return UnknownCommand(kName, command);
+  }
+  return FlagCommand(
+      kName, "BodySarEnable", argument, SarParamItem::kEnableOffset, reply,
+      [argument](char16_t* r) {
+        g_MsSarConfig.backoff_status = static_cast<std::uint32_t>(argument - u'0');
+        return Set_MBIM_CID_MS_SAR_CONFIG(g_MsSarConfig, r);
+      },
+      false);
+}
+
+long ApiHandleBodySarMode(const char16_t* command, char16_t* reply) {
+  static const char* const kName = "ApiHandleBodySarMode";
+  WriteReply(reply, u"OK");
+  const char16_t argument = SelectArgument(command, u"01?");
+  if (!argument) {
+    DisconnectInterface();
+    WriteReply(reply, u"ERROR");
+    return UnknownCommand(kName, command);
+  }
+  return FlagCommand(
+      kName, "BodySarMode", argument, SarParamItem::kPolarityOffset, reply, [](char16_t*) { return 0L; }, true);
+}
+
+long ApiHandleBodySarON(const char16_t* command, char16_t* reply) {
+  static const char* const kName = "ApiHandleBodySarON";
+  WriteReply(reply, u"OK");
+  g_MsSarConfig.backoff_status = 1;
+  const char16_t argument = SelectArgument(command, u"01?");
+  long result = 0;
+  if (argument == u'0' || argument == u'1') {
+    LogLine("%s: Handle set_BodySarON()=%c\n", kName, static_cast<char>(argument));
+    LogLine("%s: SAR_BackOffIndex=%c\n", kName, static_cast<char>(argument));
+    const std::uint32_t index = static_cast<std::uint32_t>(argument - u'0');
+    g_MsSarConfig.SAR_BackOffIndex = index;
+    result = ConnectMBIMInterface();
+    if (result >= 0) {
+      result = Set_MBIM_CID_MS_SAR_CONFIG(g_MsSarConfig, reply);
+      // A registry write that fails is logged and does not change the outcome.
+      if (result == 0)
+        WriteRegistryDWORD(plat::RegistryHive::kLocalMachine, kSarRegistryKey, kBodySarOnValue, index);
+    }
+  } else if (argument == u'?') {
+    LogLine("%s: Handle get_BodySarON()\n", kName);
+    WriteReplyNumber(reply, ReadSwitchValue(kBodySarOnValue));
+    LogLine("%s: get_BodySarON(): %ls\n", kName, reply);
+  } else {
+    result = UnknownCommand(kName, command);
+  }
+  DisconnectInterface();
+  if (result != 0) WriteReply(reply, u"ERROR");
+  return result;
+}
+
+long ApiHandleBodySarProfile(const char16_t* command, char16_t* reply) {
+  static const char* const kName = "ApiHandleBodySarProfile";
+  WriteReply(reply, u"OK");
+  const char16_t argument = SelectArgument(command, u"012?");
+  if (argument == u'0' || argument == u'1' || argument == u'2') {
+    LogLine("%s: Handle set_BodySarProfile()=%c\n", kName, static_cast<char>(argument));
+    if (WriteRegistryDWORD(plat::RegistryHive::kLocalMachine, kSarRegistryKey, kBodySarProfileValue,
+                           static_cast<std::uint32_t>(argument - u'0')) == 0) {
+      WriteReply(reply, u"ERROR");
+      return plat::E_FAIL;
+    }
+    return 0;
+  }
+  if (argument == u'?') {
+    LogLine("%s: Handle get_BodySarProfile()\n", kName);
+    WriteReplyNumber(reply, ReadSwitchValue(kBodySarProfileValue));
+    LogLine("%s: get_BodySarProfile(): %ls\n", kName, reply);
+    return 0;
+  }
+  WriteReply(reply, u"ERROR");
+  return UnknownCommand(kName, command);
+}
+
+}  // namespace vexel

@@ -1,0 +1,461 @@
+// The AT-style entry points against the simulated modem, in this process: validation, routing,
+// the switch and value handlers and the bytes they put on the wire.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "bridge/front_door/at_interface.h"
+#include "bridge/log/bridge_log.h"
+#include "bridge/messages/records.h"
+#include "platform/registry.h"
+#include "platform/text.h"
+#include "sim/modem_config.h"
+#include "sim/nvm_store.h"
+#include "sim/service_model.h"
+#include "sim/testing.h"
+#include "test_support.h"
+
+namespace {
+
+using namespace txltest;
+using Bytes = std::vector<std::uint8_t>;
+
+const std::u16string kMsSar = u"{68223D04-9F6C-4E0F-822D-28441FB72340}";
+const std::u16string kNvm = u"{e10ff51b-ac2d-4104-86f6-8d621b430189}";
+const std::u16string kTunnel = u"{DA138C64-6515-4893-92B2-A1E1CA7C81CA}";
+constexpr std::uint32_t kItem = 0x103d0000;
+
+constexpr int kAbort = static_cast<int>(0x80004004u);
+constexpr int kFail = static_cast<int>(0x80004005u);
+
+struct Answer {
+  int result;
+  std::u16string reply;
+  int length;
+};
+
+class FrontDoorTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    vexel::DebugLevel = 1;
+    sim::testing::ResetAll();
+  }
+  void TearDown() override {
+    sim::testing::ResetAll();
+    vexel::DebugLevel = 2;
+  }
+
+  void Configure(const std::string& ini) { WriteFile(machine_.ModemIni(), ini); }
+
+  Answer Send(const std::u16string& command, void* table = nullptr, bool kestrel = false) {
+    std::vector<char16_t> out(4096, u'#');
+    int length = -1;
+    testing::internal::CaptureStdout();
+    const int r = kestrel ? AtSendInterfaceSTA(command.c_str(), out.data(), &length, table)
+                          : AtSendInterface(command.c_str(), out.data(), &length, table);
+    console_ = testing::internal::GetCapturedStdout();
+    return Answer{r, std::u16string(out.data()), length};
+  }
+
+  std::vector<sim::testing::RecordedRequest> Of(const std::u16string& service, const std::string& op) {
+    std::vector<sim::testing::RecordedRequest> out;
+    for (const auto& r : sim::testing::Requests())
+      if (r.service == service && r.op == op) out.push_back(r);
+    return out;
+  }
+  bool NoModemRequests() { return sim::testing::Requests().empty(); }
+
+  void SetRegistry(const char16_t* name, plat::DWORD value) {
+    std::unique_ptr<plat::RegistryKey> key;
+    ASSERT_EQ(plat::CreateRegistryKey(plat::RegistryHive::kLocalMachine, u"SOFTWARE\\OEM\\Corvid\\SAR", &key), 0);
+    ASSERT_EQ(key->SetDword(name, value), 0);
+  }
+  std::optional<plat::DWORD> Registry(const char16_t* name) {
+    std::unique_ptr<plat::RegistryKey> key;
+    if (plat::OpenRegistryKey(plat::RegistryHive::kLocalMachine, u"SOFTWARE\\OEM\\Corvid\\SAR", &key) != 0)
+      return std::nullopt;
+    plat::DWORD v = 0;
+    if (key->QueryDword(name, &v) != 0) return std::nullopt;
+    return v;
+  }
+
+  // The modem's copy of SarParamItem, read past the bridge.
+  Bytes Item(sim::ModemFamily family = sim::ModemFamily::kOsprey) {
+    sim::NvmStore store(dir_.path(), family);
+    auto item = store.ReadItem(kItem);
+    return item ? *item : Bytes{};
+  }
+
+  TempDir dir_;
+  MachineDirScope machine_{dir_.path()};
+  std::string console_;
+};
+
+// ---- Validation -----------------------------------------------------------------------------------
+
+struct InvalidCase {
+  const char* name;
+  std::u16string text;
+};
+void PrintTo(const InvalidCase& c, std::ostream* os) { *os << c.name; }
+
+class InvalidCommandTest : public FrontDoorTest, public ::testing::WithParamInterface<InvalidCase> {};
+
+TEST_P(InvalidCommandTest, IsRefusedWithoutModemTraffic) {
+  const Answer a = Send(GetParam().text);
+  EXPECT_EQ(a.result, kAbort);
+  EXPECT_EQ(a.reply, u"ERROR");
+  EXPECT_EQ(a.length, 5);
+  EXPECT_TRUE(NoModemRequests());
+}
+
+INSTANTIATE_TEST_SUITE_P(FrontDoor, InvalidCommandTest,
+                         ::testing::Values(InvalidCase{"NoLineEnd", u"AT+BODYSAREN=1"},
+                                           InvalidCase{"ThreeCharacters", u"at\n"},
+                                           InvalidCase{"OnlyLineFeed", u"AT+CGSN\n"},
+                                           InvalidCase{"NotAt", u"xt+cgsn\r\n"}, InvalidCase{"Empty", u""}),
+                         [](const ::testing::TestParamInfo<InvalidCase>& p) { return std::string(p.param.name); });
+
+TEST_F(FrontDoorTest, InvalidCommandLogNamesTheEntryPointAndLength) {
+  const Answer a = Send(u"AT+BODYSAREN=1", nullptr, true);
+  EXPECT_EQ(a.result, kAbort);
+  EXPECT_NE(console_.find("\tAtSendInterfaceSTA: INVALID command: AT+BODYSAREN=1, strlen: 14\n"), std::string::npos)
+      << console_;
+  EXPECT_NE(console_.find("outBuffer: ERROR\n"), std::string::npos);
+}
+
+// ---- Readiness probe and tunnel -------------------------------------------------------------------
+
+TEST_F(FrontDoorTest, ProbeOpensBothServicesAndAnswersOk) {
+  for (const std::u16string& text : {std::u16string(u"AT\r\n"), std::u16string(u"at\r\n")}) {
+    sim::testing::ResetAll();
+    const Answer a = Send(text);
+    EXPECT_EQ(a.result, 0);
+    EXPECT_EQ(a.reply, u"OK");
+    EXPECT_EQ(a.length, 2);
+    EXPECT_EQ(Of(kMsSar, "open").size(), 1u);
+    EXPECT_EQ(Of(kNvm, "open").size(), 1u);
+    EXPECT_EQ(Of(kNvm, "close").size(), 1u);  // disconnected before answering
+  }
+}
+
+TEST_F(FrontDoorTest, ProbeFailsWhenAServiceRefusesASession) {
+  Configure("[services]\nms_sar=0\n");
+  const Answer a = Send(u"AT\r\n");
+  EXPECT_EQ(a.result, 50);
+  EXPECT_EQ(a.reply, u"ERROR");
+}
+
+TEST_F(FrontDoorTest, OtherTextGoesThroughTheTunnelAsReceived) {
+  const Answer a = Send(u"AT+CGSN\r\n");
+  EXPECT_EQ(a.result, 0);
+  EXPECT_EQ(a.reply, u"\r\n356938035643809\r\n\r\nOK\r\n");
+  const auto sets = Of(kTunnel, "set");
+  ASSERT_EQ(sets.size(), 1u);
+  ASSERT_EQ(sets[0].data.size(), 4096u);
+  EXPECT_EQ(std::string(sets[0].data.begin(), sets[0].data.begin() + 9), "AT+CGSN\r\n");
+  EXPECT_EQ(sets[0].data[9], 0);
+}
+
+TEST_F(FrontDoorTest, AtFollowedByABlankIsTunnelledNotProbed) {
+  const Answer a = Send(u"at \r\n");
+  EXPECT_EQ(Of(kTunnel, "set").size(), 1u);
+  EXPECT_TRUE(Of(kMsSar, "open").empty());
+  EXPECT_EQ(a.result, 0);
+}
+
+TEST_F(FrontDoorTest, TunnelTextTooLongForOneMessageIsRefusedUnsent) {
+  const std::u16string text = u"AT+X=" + std::u16string(4100, u'9') + u"\r\n";
+  const Answer a = Send(text);
+  EXPECT_NE(a.result, 0);
+  EXPECT_EQ(a.reply, u"ERROR");
+  EXPECT_TRUE(NoModemRequests());
+}
+
+TEST_F(FrontDoorTest, EmptyTunnelReplyIsAFailure) {
+  class Silent : public sim::ServiceModel {
+    sim::ServiceReply Query(std::uint32_t, const Bytes&) override { return {}; }
+    sim::ServiceReply Set(std::uint32_t, const Bytes&) override { return {}; }
+  };
+  sim::testing::SetServiceModel(sim::ServiceKind::kAtTunnel, std::make_shared<Silent>());
+  const Answer a = Send(u"AT+CGSN\r\n");
+  EXPECT_EQ(a.result, kFail);
+  EXPECT_EQ(a.reply, u"ERROR");
+}
+
+TEST_F(FrontDoorTest, WithoutAnInterfaceModemCommandsFailAndRegistryCommandsWork) {
+  Configure("[module]\ninterfaces=0\n");
+  for (const char16_t* text : {u"AT\r\n", u"AT+CGSN\r\n", u"AT+BODYSAREN?\r\n"}) {
+    const Answer a = Send(text);
+    EXPECT_EQ(a.result, kFail) << plat::Utf16ToUtf8(text);
+    EXPECT_EQ(a.reply, u"ERROR");
+  }
+  EXPECT_EQ(Send(u"AT+BODYSARPROFILE = 0\r\n").result, 0);
+  const Answer on = Send(u"AT+BODYSARON?\r\n");
+  EXPECT_EQ(on.result, 0);
+  EXPECT_EQ(on.reply, u"1");
+  const Answer profile = Send(u"AT+BODYSARPROFILE?\r\n");
+  EXPECT_EQ(profile.reply, u"0");
+  EXPECT_EQ(profile.length, 1);
+}
+
+TEST_F(FrontDoorTest, TheFirstOfSeveralInterfacesIsChosen) {
+  Configure("[module]\ninterfaces=2\n");
+  EXPECT_EQ(Send(u"AT+BODYSAREN?\r\n").result, 0);
+  const auto queries = Of(kNvm, "query");
+  ASSERT_EQ(queries.size(), 1u);
+  EXPECT_EQ(queries[0].iface, sim::InterfaceId(0));
+}
+
+// ---- Switches ---------------------------------------------------------------------------------------
+
+TEST_F(FrontDoorTest, EnableSendsTheSarConfigurationThenTheFlagByte) {
+  const Answer a = Send(u"at+bodysarenable=1\r\n");  // the word spelled out still reaches the handler
+  EXPECT_EQ(a.result, 0);
+  EXPECT_EQ(a.reply, u"OK");
+  const auto config = Of(kMsSar, "set");
+  ASSERT_EQ(config.size(), 1u);
+  EXPECT_EQ(config[0].data, (Bytes{0x01, 0, 0, 0,  /* SAR_Mode: host */
+                                   0x01, 0, 0, 0,  /* backoff_status */
+                                   0x01, 0, 0, 0,  /* ElementCount */
+                                   0x14, 0, 0, 0,  /* offset 20 */
+                                   0x08, 0, 0, 0,  /* size 8 */
+                                   0x00, 0, 0, 0,  /* antenna */
+                                   0x01, 0, 0, 0 /* back-off index: Body_Sar_ON absent */}));
+  const auto writes = Of(kNvm, "set");
+  ASSERT_EQ(writes.size(), 1u);
+  EXPECT_EQ(writes[0].data, (Bytes{0x00, 0x00, 0x3D, 0x10, 0, 0, 0, 0, 1, 0, 0, 0, 1}));
+  EXPECT_EQ(Item()[0], 1);
+}
+
+TEST_F(FrontDoorTest, EnableOffReappliesTheStoredBackOffState) {
+  SetRegistry(u"Body_Sar_ON", 0);
+  EXPECT_EQ(Send(u"AT+BODYSAREN = 0\r\n").result, 0);
+  const auto config = Of(kMsSar, "set");
+  ASSERT_EQ(config.size(), 1u);
+  EXPECT_EQ(vexel::GetU32(config[0].data.data() + 4), 0u);   // backoff_status
+  EXPECT_EQ(vexel::GetU32(config[0].data.data() + 24), 0u);  // SAR_BackOffIndex
+}
+
+TEST_F(FrontDoorTest, FailedSarConfigurationWritesNoFlag) {
+  Configure("[faults]\nfail=ms_sar:set=0x80070005\n");
+  const Answer a = Send(u"AT+BODYSAREN = 1\r\n");
+  EXPECT_EQ(a.result, static_cast<int>(0x80070005u));
+  EXPECT_EQ(a.reply, u"ERROR");
+  EXPECT_TRUE(Of(kNvm, "set").empty());
+}
+
+TEST_F(FrontDoorTest, EnableQueryReadsByteZero) {
+  const Answer a = Send(u"AT+BODYSAREN?\r\n");
+  EXPECT_EQ(a.result, 0);
+  EXPECT_EQ(a.reply, u"0");
+  const auto reads = Of(kNvm, "query");
+  ASSERT_EQ(reads.size(), 1u);
+  EXPECT_EQ(reads[0].data, (Bytes{0x00, 0x00, 0x3D, 0x10, /* item */ 0, 0, 0, 0, /* offset */ 1, 0, 0, 0 /* length */}));
+}
+
+TEST_F(FrontDoorTest, AnNvmReadWithoutDataAnswersError) {
+  class Empty : public sim::ServiceModel {
+    sim::ServiceReply Query(std::uint32_t, const Bytes&) override { return sim::ServiceReply{}; }
+    sim::ServiceReply Set(std::uint32_t, const Bytes&) override { return sim::ServiceReply{}; }
+  };
+  sim::testing::SetServiceModel(sim::ServiceKind::kNvm, std::make_shared<Empty>());
+  const Answer a = Send(u"AT+BODYSAREN?\r\n");
+  EXPECT_NE(a.result, 0);
+  EXPECT_EQ(a.reply, u"ERROR");
+}
+
+TEST_F(FrontDoorTest, ModeWritesAndReadsByteOneWithoutSarConfiguration) {
+  EXPECT_EQ(Send(u"AT+BODYSARMODE = 1\r\n").result, 0);
+  EXPECT_TRUE(Of(kMsSar, "set").empty());
+  const auto writes = Of(kNvm, "set");
+  ASSERT_EQ(writes.size(), 1u);
+  EXPECT_EQ(writes[0].data, (Bytes{0x00, 0x00, 0x3D, 0x10, 1, 0, 0, 0, 1, 0, 0, 0, 1}));
+  const Answer q = Send(u"AT+BODYSARMODE?\r\n");
+  EXPECT_EQ(q.reply, u"1");
+  EXPECT_NE(console_.find("mbim_gpio_low_active: 1\n"), std::string::npos);
+}
+
+TEST_F(FrontDoorTest, SwitchWithoutAKnownArgumentIsNotSupported) {
+  for (const char16_t* text : {u"at+bodysarmode=x\r\n", u"at+bodysaren=x\r\n", u"at+bodysaron=x\r\n",
+                               u"at+bodysarprofile=x\r\n"}) {
+    const Answer a = Send(text);
+    EXPECT_EQ(a.result, 50) << plat::Utf16ToUtf8(text);
+    EXPECT_EQ(a.reply, u"ERROR");
+  }
+  EXPECT_TRUE(Of(kNvm, "set").empty());
+}
+
+TEST_F(FrontDoorTest, OnStoresTheIndexAfterASuccessfulConfigurationOnly) {
+  EXPECT_FALSE(Registry(u"Body_Sar_ON"));
+  EXPECT_EQ(Send(u"AT+BODYSARON = 0\r\n").result, 0);  // creates the missing key
+  EXPECT_EQ(Registry(u"Body_Sar_ON"), 0u);
+  const auto config = Of(kMsSar, "set");
+  ASSERT_EQ(config.size(), 1u);
+  EXPECT_EQ(vexel::GetU32(config[0].data.data() + 4), 1u);  // back-off status always enabled
+  EXPECT_EQ(vexel::GetU32(config[0].data.data() + 24), 0u);
+  sim::testing::ResetAll();
+  const Answer q = Send(u"AT+BODYSARON?\r\n");
+  EXPECT_EQ(q.reply, u"0");
+  EXPECT_TRUE(NoModemRequests());
+}
+
+TEST_F(FrontDoorTest, StoredSwitchValuesOfTwoOrMoreReadAsOne) {
+  SetRegistry(u"Body_Sar_ON", 7);
+  EXPECT_EQ(Send(u"AT+BODYSARON?\r\n").reply, u"1");
+  EXPECT_EQ(Send(u"AT+BODYSARPROFILE = 2\r\n").result, 0);
+  EXPECT_EQ(Registry(u"Body_Sar_Profile"), 2u);
+  EXPECT_EQ(Send(u"AT+BODYSARPROFILE?\r\n").reply, u"1");
+}
+
+TEST_F(FrontDoorTest, AnEmptySarConfigurationResponseStillSucceeds) {
+  class Mute : public sim::ServiceModel {
+    sim::ServiceReply Query(std::uint32_t, const Bytes&) override { return {}; }
+    sim::ServiceReply Set(std::uint32_t, const Bytes&) override { return {}; }
+  };
+  sim::testing::SetServiceModel(sim::ServiceKind::kMsSar, std::make_shared<Mute>());
+  const Answer a = Send(u"AT+BODYSARON = 1\r\n");
+  EXPECT_EQ(a.result, 0);
+  EXPECT_EQ(a.reply, u"OK");
+  EXPECT_EQ(Registry(u"Body_Sar_ON"), 1u);
+}
+
+// ---- Values -----------------------------------------------------------------------------------------
+
+std::vector<std::uint8_t> OspreyRecord() { return std::vector<std::uint8_t>(vexel::MaxTxPwrRecord::kSize, 0); }
+
+TEST_F(FrontDoorTest, OspreyProfileChoosesTheTableOffset) {
+  struct Case {
+    std::optional<plat::DWORD> stored;
+    std::uint32_t offset;
+  };
+  for (const Case c : {Case{std::nullopt, 1450}, Case{0, 2}, Case{1, 1450}, Case{2, 1450}}) {
+    sim::testing::ResetAll();
+    if (c.stored) SetRegistry(u"Body_Sar_Profile", *c.stored);
+    auto record = OspreyRecord();
+    ASSERT_EQ(Send(u"AT+BODYSAR?\r\n", record.data()).result, 0);
+    const auto reads = Of(kNvm, "query");
+    ASSERT_EQ(reads.size(), 1u);
+    EXPECT_EQ(vexel::GetU32(reads[0].data.data() + 4), c.offset);
+    EXPECT_EQ(vexel::GetU32(reads[0].data.data() + 8), 1448u);
+  }
+}
+
+TEST_F(FrontDoorTest, OspreyQueryCopiesTheTableBehindTheCallersHeader) {
+  auto record = OspreyRecord();
+  std::fill(record.begin(), record.begin() + 6, 0xA5);
+  const Answer a = Send(u"AT+BODYSAR?\r\n", record.data());
+  EXPECT_EQ(a.result, 0);
+  EXPECT_EQ(a.reply, u"OK");
+  const Bytes item = Item();
+  ASSERT_GE(item.size(), 2898u);
+  EXPECT_TRUE(std::equal(record.begin() + 6, record.end(), item.begin() + 1450));
+  for (int i = 0; i < 6; ++i) EXPECT_EQ(record[i], 0xA5);
+  EXPECT_NE(console_.find("max_tx_pwr_4g.numOverrideElts: " + std::to_string(vexel::GetU16(item.data() + 1450 + 366))),
+            std::string::npos)
+      << console_;
+}
+
+TEST_F(FrontDoorTest, OspreySetChangesOnlyTheCountedElementsAndTheCounts) {
+  const Bytes before = Item();
+  ASSERT_GE(before.size(), 2898u);
+  auto record = OspreyRecord();
+  std::uint8_t* image = record.data() + 6;
+  std::fill(image, image + 1448, 0xEE);  // what lies beyond the counts must not be taken
+  vexel::PutU16(image + 2, 6);
+  vexel::PutU16(image + 366, 45);
+  for (int i = 0; i < 6; ++i) vexel::PutU16(image + 4 + 12 * i, static_cast<std::uint16_t>(100 + i));
+  for (int i = 0; i < 45; ++i) vexel::PutU16(image + 368 + 12 * i, static_cast<std::uint16_t>(200 + i));
+  const Answer a = Send(u"at+bodysar=\r\n", record.data());
+  EXPECT_EQ(a.result, 0);
+  EXPECT_EQ(a.reply, u"OK");
+  const Bytes after = Item();
+  ASSERT_EQ(after.size(), before.size());
+  const std::size_t base = 1450;
+  for (std::size_t i = 0; i < after.size(); ++i) {
+    const std::size_t t = i - base;
+    const bool in_table = i >= base && t < 1448;
+    const bool changed_3g = in_table && ((t >= 2 && t < 4) || (t >= 4 && t < 4 + 6 * 12));
+    const bool changed_4g = in_table && ((t >= 366 && t < 368) || (t >= 368 && t < 368 + 45 * 12));
+    if (changed_3g || changed_4g)
+      ASSERT_EQ(after[i], image[t]) << "table byte " << t;
+    else
+      ASSERT_EQ(after[i], before[i]) << "item byte " << i;
+  }
+  EXPECT_NE(after[base + 0], 0);  // rat and pOverrideFlag are the modem's and survive
+  EXPECT_NE(after[base + 365], 0);
+}
+
+TEST_F(FrontDoorTest, OspreySetWithZeroCountsKeepsEveryElement) {
+  const Bytes before = Item();
+  auto record = OspreyRecord();
+  ASSERT_EQ(Send(u"AT+BODYSAR=\r\n", record.data()).result, 0);  // "at+bodysar=" in any case
+  Bytes expected = before;
+  vexel::PutU16(expected.data() + 1450 + 2, 0);
+  vexel::PutU16(expected.data() + 1450 + 366, 0);
+  EXPECT_EQ(Item(), expected);
+}
+
+TEST_F(FrontDoorTest, OspreySetBeyondTheCapacitiesIsRefusedUnsent) {
+  for (const auto counts : {std::pair<int, int>{31, 0}, std::pair<int, int>{0, 91}}) {
+    sim::testing::ResetAll();
+    auto record = OspreyRecord();
+    vexel::PutU16(record.data() + 8, static_cast<std::uint16_t>(counts.first));
+    vexel::PutU16(record.data() + 372, static_cast<std::uint16_t>(counts.second));
+    const Answer a = Send(u"at+bodysar=\r\n", record.data());
+    EXPECT_NE(a.result, 0);
+    EXPECT_EQ(a.reply, u"ERROR");
+    EXPECT_TRUE(NoModemRequests());
+  }
+}
+
+TEST_F(FrontDoorTest, ValueCommandWithoutATableIsRefusedUnsent) {
+  for (const char16_t* text : {u"AT+BODYSAR?\r\n", u"at+bodysar=\r\n"}) {
+    for (bool kestrel : {false, true}) {
+      const Answer a = Send(text, nullptr, kestrel);
+      EXPECT_NE(a.result, 0);
+      EXPECT_EQ(a.reply, u"ERROR");
+    }
+  }
+  EXPECT_TRUE(NoModemRequests());
+}
+
+TEST_F(FrontDoorTest, KestrelQueryFillsTheImageAndLeavesTheCallersHeader) {
+  Configure("[module]\nfamily=kestrel\n");
+  std::vector<std::uint8_t> record(vexel::ProfilePowerImage::kSize, 0x5A);
+  const Answer a = Send(u"AT+BODYSAR?\r\n", record.data(), true);
+  EXPECT_EQ(a.result, 0);
+  const Bytes item = Item(sim::ModemFamily::kKestrel);
+  ASSERT_EQ(item.size(), 626u);
+  EXPECT_TRUE(std::equal(item.begin(), item.end(), record.begin() + 4));
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(record[i], 0x5A);
+  const auto reads = Of(kNvm, "query");
+  ASSERT_EQ(reads.size(), 1u);
+  EXPECT_EQ(reads[0].data, (Bytes{0x00, 0x00, 0x3D, 0x10, 0, 0, 0, 0, 0x72, 0x02, 0, 0}));  // 626 from 0
+}
+
+TEST_F(FrontDoorTest, KestrelSetKeepsTheFlagsAndTheHeadsOfTablesOneAndTwo) {
+  Configure("[module]\nfamily=kestrel\n");
+  const Bytes before = Item(sim::ModemFamily::kKestrel);
+  ASSERT_EQ(before.size(), 626u);
+  std::vector<std::uint8_t> record(vexel::ProfilePowerImage::kSize);
+  for (std::size_t i = 0; i < record.size(); ++i) record[i] = static_cast<std::uint8_t>(i * 7 + 3);
+  ASSERT_EQ(Send(u"at+bodysar=\r\n", record.data(), true).result, 0);
+  const Bytes after = Item(sim::ModemFamily::kKestrel);
+  for (std::size_t i = 0; i < 626; ++i) {
+    const bool kept = i < 2 || (i >= 210 && i < 226) || (i >= 418 && i < 434);
+    ASSERT_EQ(after[i], kept ? before[i] : record[4 + i]) << "item byte " << i;
+  }
+}
+
+TEST_F(FrontDoorTest, AValueTextHoldingBothFormsIsASet) {
+  auto record = OspreyRecord();
+  const Answer a = Send(u"at+bodysar=?\r\n", record.data());
+  EXPECT_EQ(Of(kNvm, "set").size(), 1u);
+  EXPECT_EQ(a.result, 0);
+}
+
+}  // namespace
