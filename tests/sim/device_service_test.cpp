@@ -15,11 +15,33 @@ namespace {
 
 using namespace std::chrono_literals;
 
+// Answers with the bytes it was sent: these tests are about the stack around a service, not about
+// what the modem's own services answer.
+class EchoModel final : public sim::ServiceModel {
+ public:
+  sim::ServiceReply Query(std::uint32_t, const std::vector<std::uint8_t>& data) override { return Echo(data); }
+  sim::ServiceReply Set(std::uint32_t, const std::vector<std::uint8_t>& data) override { return Echo(data); }
+
+ private:
+  static sim::ServiceReply Echo(const std::vector<std::uint8_t>& data) {
+    sim::ServiceReply r;
+    r.payload = data;
+    return r;
+  }
+};
+
 class DeviceServiceTest : public SimTest {
  protected:
+  static void UseEcho() {
+    for (const auto kind : {sim::ServiceKind::kMsSar, sim::ServiceKind::kNvm, sim::ServiceKind::kAtTunnel,
+                            sim::ServiceKind::kAtCommand})
+      sim::testing::SetServiceModel(kind, std::make_shared<EchoModel>());
+  }
+
   // Creates the manager (reading modem.ini now), advises a fresh sink and opens the context of the
-  // first interface.
+  // first interface. Every service echoes.
   void Connect() {
+    UseEcho();
     manager_ = Create<plat::IMbnDeviceServicesManager>(plat::CLSID_MbnDeviceServicesManager);
     ASSERT_TRUE(manager_);
     plat::ComPtr<plat::IConnectionPointContainer> container;
@@ -245,7 +267,7 @@ TEST_F(DeviceServiceTest, ReplyDelayHoldsItsServiceQueueButNotOthers) {
   const plat::ULONG slow = Query(nvm.get(), 1, {});
   const plat::ULONG fast = Query(sar.get(), 1, {0x5A});
   ASSERT_TRUE(sink_->WaitFor(2));
-  sim::testing::SetServiceModel(sim::ServiceKind::kNvm, nullptr);  // the echo answers the next one
+  sim::testing::SetServiceModel(sim::ServiceKind::kNvm, std::make_shared<EchoModel>());
   const plat::ULONG after = Query(nvm.get(), 1, {0xE2});
   ASSERT_TRUE(sink_->WaitFor(3));
   const auto ev = sink_->events();
@@ -267,6 +289,7 @@ TEST_F(DeviceServiceTest, ResetAllDiscardsPendingCompletionsModelsAndSessions) {
   sim::testing::ResetAll();
   EXPECT_FALSE(sim::testing::IsCommandSessionOpen(kNvmId));
   EXPECT_TRUE(sim::testing::Requests().empty());
+  UseEcho();
   OpenAndWait(nvm.get());
   Query(nvm.get(), 1, {3});  // answered by the echo again
   ASSERT_TRUE(sink_->WaitFor(3));
