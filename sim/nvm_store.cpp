@@ -7,13 +7,12 @@
 #include <system_error>
 
 #include "platform/fs.h"
+#include "sim/services/sar_param_item.h"
 
 namespace sim {
 
 std::vector<std::uint8_t> FactoryNvmItem(ModemFamily family, std::uint32_t item) {
-  // Every item starts empty until the families' power tables are modelled.
-  (void)family;
-  (void)item;
+  if (item == services::kSarParamItem) return services::FactorySarParamItem(family);
   return {};
 }
 

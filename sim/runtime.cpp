@@ -17,6 +17,7 @@
 #include "platform/sync.h"
 #include "platform/text.h"
 #include "sim/machine.h"
+#include "sim/services/services.h"
 
 namespace sim {
 
@@ -24,8 +25,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Until the modem's services are modelled one by one, each answers a query or set with the bytes
-// it was sent.
+// A service not modelled yet answers a query or set with the bytes it was sent.
 class EchoModel final : public ServiceModel {
  public:
   ServiceReply Query(std::uint32_t, const std::vector<std::uint8_t>& data) override { return Echo(data); }
@@ -39,7 +39,9 @@ class EchoModel final : public ServiceModel {
   }
 };
 
-std::shared_ptr<ServiceModel> MakeDefaultModel(const ModemConfig&, ServiceKind) {
+std::shared_ptr<ServiceModel> MakeDefaultModel(const std::filesystem::path& machine_dir, const ModemConfig& config,
+                                               ServiceKind kind) {
+  if (auto model = services::MakeServiceModel(machine_dir, config, kind)) return model;
   return std::make_shared<EchoModel>();
 }
 
@@ -207,7 +209,7 @@ std::shared_ptr<const Modem> LoadModem() {
   modem->machine_dir = MachineDir();
   modem->config = LoadModemConfig(modem->machine_dir);
   for (std::size_t i = 0; i < kServiceCount; ++i)
-    modem->models[i] = MakeDefaultModel(modem->config, static_cast<ServiceKind>(i));
+    modem->models[i] = MakeDefaultModel(modem->machine_dir, modem->config, static_cast<ServiceKind>(i));
   return modem;
 }
 

@@ -156,14 +156,16 @@ TEST_F(SessionTest, RequestsWithoutConnectionAreNotSupported) {
 TEST_F(SessionTest, QueryReturnsThePayloadAndItsLength) {
   Connect();
   Id service(kNvm);
-  unsigned char cmd[] = {0x00, 0x00, 0x3D, 0x10, 0x01, 0x00, 0x00, 0x00};
+  // A read of the first four bytes of the SAR parameter item: id, offset, size.
+  unsigned char cmd[] = {0x00, 0x00, 0x3D, 0x10, 0, 0, 0, 0, 4, 0, 0, 0};
+  const unsigned char answer[] = {0x00, 0x00, 0x3D, 0x10, /*size*/ 4, 0, 0, 0, /*flags*/ 0, 0, /*rat, override*/ 1, 1};
   unsigned char out[64] = {};
   unsigned int len = sizeof out;
   EXPECT_EQ(QueryCommand(reinterpret_cast<unsigned short*>(ids_[0].InterfaceID), service.get(), 1, sizeof cmd, cmd,
                          &len, out),
             0);
-  ASSERT_EQ(len, sizeof cmd);  // the default service echoes the request
-  EXPECT_EQ(0, std::memcmp(out, cmd, sizeof cmd));
+  ASSERT_EQ(len, sizeof answer);
+  EXPECT_EQ(0, std::memcmp(out, answer, sizeof answer));
   const auto queries = RequestsOf("query");
   ASSERT_EQ(queries.size(), 1u);
   EXPECT_EQ(queries[0].cid, 1u);
