@@ -400,7 +400,7 @@ TEST_F(FrontDoorTest, OspreySetWithZeroCountsKeepsEveryElement) {
 }
 
 TEST_F(FrontDoorTest, OspreySetBeyondTheCapacitiesIsRefusedUnsent) {
-  for (const auto counts : {std::pair<int, int>{31, 0}, std::pair<int, int>{0, 91}}) {
+  for (const auto& counts : {std::pair<int, int>{31, 0}, std::pair<int, int>{0, 91}}) {
     sim::testing::ResetAll();
     auto record = OspreyRecord();
     vexel::PutU16(record.data() + 8, static_cast<std::uint16_t>(counts.first));

@@ -23,10 +23,10 @@ class LibraryTest : public ::testing::Test {
   }
 
   // Runs the walk with the given extra environment; returns its exit code, output in out_.
-  int Run(const std::string& env = "TXL_SIM_TRACE=1") {
+  int Run(const std::string& env = "TXL_SIM_TRACE=1", const std::string& args = "") {
     const fs::path log = dir_.path() / "out.txt";
     const std::string cmd = "cd / && env TXL_MACHINE_DIR='" + (dir_.path() / "machine").string() + "' " + env +
-                            " '" + (host_ / "bridge_walk").string() + "' > '" + log.string() + "' 2>&1";
+                            " '" + (host_ / "bridge_walk").string() + "' " + args + " > '" + log.string() + "' 2>&1";
     const int status = std::system(cmd.c_str());
     out_ = ReadFile(log);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -89,6 +89,16 @@ TEST_F(LibraryTest, LoadWithFiveDatedFilesDeletesTheFirstAndAddsItsOwn) {
   for (std::size_t i = 1; i < old.size(); ++i) EXPECT_EQ(std::count(files.begin(), files.end(), old[i]), 1) << old[i];
   EXPECT_EQ(std::count(files.begin(), files.end(), "keep.me"), 1);
   EXPECT_NE(out_.find("remove: "), std::string::npos);
+}
+
+TEST_F(LibraryTest, ReadinessProbeThroughTheEntryPointOpensBothServices) {
+  ASSERT_EQ(Run("TXL_SIM_TRACE=1", "--at 'AT\\r\\n'"), 0) << out_;
+  EXPECT_NE(out_.find(R"(== AtSendInterface("AT\r\n") -> 0 (0x00000000), reply "OK" (2 characters))"), std::string::npos)
+      << out_;
+  const std::string trace = ReadFile(dir_.path() / "machine" / "modem" / "trace.jsonl");
+  EXPECT_NE(trace.find(R"("op":"open","iface":)"), std::string::npos);
+  EXPECT_NE(trace.find(R"("service":"{68223D04-9F6C-4E0F-822D-28441FB72340}","cid":0)"), std::string::npos) << trace;
+  EXPECT_NE(trace.find(R"("service":"{e10ff51b-ac2d-4104-86f6-8d621b430189}","cid":0)"), std::string::npos) << trace;
 }
 
 TEST_F(LibraryTest, TraceStaysEmptyUnlessAskedFor) {
