@@ -1,5 +1,8 @@
 #include "sim/services/services.h"
 
+#include "sim/services/at_firmware.h"
+#include "sim/services/at_tunnel_service.h"
+#include "sim/services/ms_sar_service.h"
 #include "sim/services/nvm_service.h"
 
 namespace sim::services {
@@ -7,11 +10,16 @@ namespace sim::services {
 std::shared_ptr<ServiceModel> MakeServiceModel(const std::filesystem::path& machine_dir, const ModemConfig& config,
                                                ServiceKind kind) {
   switch (kind) {
+    case ServiceKind::kMsSar:
+      return std::make_shared<MsSarService>(machine_dir);
     case ServiceKind::kNvm:
       return std::make_shared<NvmService>(machine_dir, config.family);
-    default:
-      return nullptr;
+    case ServiceKind::kAtTunnel:
+      return std::make_shared<AtTunnelService>(std::make_shared<AtFirmware>(machine_dir, config));
+    case ServiceKind::kAtCommand:
+      break;  // its wire form is not modelled yet
   }
+  return nullptr;
 }
 
 }  // namespace sim::services

@@ -344,7 +344,7 @@ TEST_F(SessionTest, SessionFoundOpenIsUsedAndNotClosedOnDisconnect) {
   Connect();
   Id service(kMsSar);
   EXPECT_EQ(OpenCommandSession(service.get()), 0);
-  unsigned char out[8];
+  unsigned char out[64];  // room for the modem's SAR state
   unsigned int len = sizeof out;
   EXPECT_EQ(QueryCommand(nullptr, service.get(), 1, 0, nullptr, &len, out), 0);
   DisconnectInterface();

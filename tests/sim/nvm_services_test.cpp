@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "services_test_support.h"
 #include "sim/nvm_store.h"
 #include "sim/services/nvm_service.h"
 #include "sim/services/status.h"
@@ -260,34 +261,12 @@ TEST(SarParamItemTest, OtherFamilyHasNoneAndOtherItemsStayEmpty) {
 // ---- Through the stack ---------------------------------------------------------------------------
 
 TEST_F(NvmServiceTest, KestrelReadArrivesThroughTheDeviceService) {
-  WriteIni("[module]\nfamily=kestrel\n[faults]\nsession_open=nvm\n");
-  auto manager = Create<plat::IMbnDeviceServicesManager>(plat::CLSID_MbnDeviceServicesManager);
-  ASSERT_TRUE(manager);
-  plat::ComPtr<plat::IConnectionPointContainer> container;
-  ASSERT_EQ(plat::S_OK, manager.As(&container));
-  plat::ComPtr<plat::IConnectionPoint> point;
-  ASSERT_EQ(plat::S_OK, container->FindConnectionPoint(plat::IID_IMbnDeviceServicesEvents, point.put()));
-  auto sink = plat::ComPtr<RecordingSink>::Adopt(new RecordingSink);
-  plat::DWORD cookie = 0;
-  ASSERT_EQ(plat::S_OK, point->Advise(sink.get(), &cookie));
-  plat::ComPtr<plat::IMbnDeviceServicesContext> context;
-  plat::BStr iface(sim::InterfaceId(0));
-  ASSERT_EQ(plat::S_OK, manager->GetDeviceServicesContext(iface.get(), context.put()));
-  plat::ComPtr<plat::IMbnDeviceService> nvm;
-  plat::BStr id(kNvmId);
-  ASSERT_EQ(plat::S_OK, context->GetDeviceService(id.get(), nvm.put()));
-
+  WriteIni("[module]\nfamily=kestrel\n");
+  ServiceClient nvm(kNvmId);
   // Table 1's head: version 1.2, then its number 2.
-  const Bytes request = {0x00, 0x00, 0x3d, 0x10, /*offset 210*/ 0xd2, 0, 0, 0, /*size*/ 4, 0, 0, 0};
-  plat::UniqueSafeArray array(plat::MakeByteArray(request.data(), static_cast<plat::ULONG>(request.size())));
-  plat::ULONG request_id = 0;
-  ASSERT_EQ(plat::S_OK, nvm->QueryCommand(1, array.get(), &request_id));
-  ASSERT_TRUE(sink->WaitFor(1));
-  const Delivered d = sink->events()[0];
+  const Delivered d = nvm.Query(1, {0x00, 0x00, 0x3d, 0x10, /*offset 210*/ 0xd2, 0, 0, 0, /*size*/ 4, 0, 0, 0});
   EXPECT_EQ(plat::S_OK, d.status);
-  EXPECT_EQ(request_id, d.request_id);
   EXPECT_EQ((Bytes{0x00, 0x00, 0x3d, 0x10, 4, 0, 0, 0, 0x02, 0x01, 0x02, 0x00}), d.data);
-  point->Unadvise(cookie);
 }
 
 }  // namespace
