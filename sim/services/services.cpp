@@ -15,9 +15,8 @@ std::shared_ptr<ServiceModel> MakeServiceModel(const std::filesystem::path& mach
     case ServiceKind::kNvm:
       return std::make_shared<NvmService>(machine_dir, config.family);
     case ServiceKind::kAtTunnel:
+    case ServiceKind::kAtCommand:  // the same wire form: AT text in a set of command 1, the reply text back
       return std::make_shared<AtTunnelService>(std::make_shared<AtFirmware>(machine_dir, config));
-    case ServiceKind::kAtCommand:
-      break;  // its wire form is not modelled yet
   }
   return nullptr;
 }
