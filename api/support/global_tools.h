@@ -93,6 +93,10 @@ inline constexpr plat::GUID CLSID_CSerial = {
 // e.g. IMbimChannel* for CLSID_CMbimDeviceEx), 0 for an unknown id or a failed construction.
 int CreateToolObject(const plat::GUID& class_id, void** object);
 
+// A new channel object of the library's MBIM command channel (built in api/support/mbim); null
+// when it cannot be constructed. CreateToolObject(CLSID_CMbimDeviceEx) hands these out.
+IMbimChannel* NewMbimDeviceEx();
+
 // The API log singleton ("UpdateDebugLog.log" beside the executable); never released.
 ILogEx* GetApiLog();
 // The channel log singleton with one more reference, which the caller releases.
@@ -120,6 +124,11 @@ class ProcessLock {
 };
 // The library's own handle.
 ProcessLock& LibraryProcessLock();
+
+// Installs the library's crash record: a process that crashes unhandled writes
+// "C:\Windows\Minidump\krillTXLApi.dump" (on POSIX inside the simulated notebook) when that file
+// does not exist yet. May be called any number of times. False when it cannot be installed.
+bool InstallCrashDumpFilter();
 
 // Sends one AT text over the library's own MBIM channel: 0 reply non-empty, 1 no channel object,
 // 2 Open failed, 3 ExecuteCmd failed, 4 empty reply. *reply receives what was collected in every

@@ -1,0 +1,147 @@
+#include "api/support/log/log.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <utility>
+
+#include "platform/fs.h"
+#include "platform/known_folders.h"
+#include "platform/process.h"
+#include "platform/profile.h"
+#include "platform/text.h"
+
+namespace IGlobalTools {
+
+namespace {
+
+constexpr char16_t kSection[] = u"BASE_CONFIG";
+constexpr char16_t kDefaultLogFolder[] = u"Corvid Kestrel Driver Package";
+constexpr std::size_t kMaxLogFolderChars = 259;  // what a MAX_PATH buffer holds
+constexpr std::size_t kMaxMessageChars = 16383;
+
+std::atomic<LogClock> g_clock{&plat::GetLocalTimeNow};
+
+// Logging is no news to the caller: the thread's last error is what it was before the line.
+class KeepLastError {
+ public:
+  KeepLastError() : saved_(plat::GetLastError()) {}
+  ~KeepLastError() { plat::SetLastError(saved_); }
+  KeepLastError(const KeepLastError&) = delete;
+  KeepLastError& operator=(const KeepLastError&) = delete;
+
+ private:
+  plat::DWORD saved_;
+};
+
+std::u16string ConfigPath() { return plat::FolderOf(plat::HostExecutablePath()) + u"fbconfig.ini"; }
+
+bool LevelPasses(int level, const std::u16string& config) {
+  return level <= plat::ReadProfileInt(config, kSection, u"LOG_LV", -1);
+}
+
+// "<common application data>\<LOG_PATH>\logs\<executable name><suffix>", creating the two
+// folders. False, with *path untouched, when the LOG_PATH folder cannot be made.
+bool DeriveLogPath(const std::u16string& config, const char16_t* suffix, std::string* path) {
+  const std::u16string exe = plat::HostExecutablePath();
+  std::size_t name_start = std::u16string::npos;
+  for (std::size_t i = exe.size(); i > 0; --i)
+    if (plat::IsPathSeparator(exe[i - 1])) {
+      name_start = i;
+      break;
+    }
+  std::u16string name = name_start == std::u16string::npos ? u"KrillConnectMonitor" : exe.substr(name_start);
+  name += suffix;
+
+  std::u16string folder = plat::CommonAppDataFolder();
+  folder += plat::kPathSep;
+  folder += plat::ReadProfileString(config, kSection, u"LOG_PATH", kDefaultLogFolder, kMaxLogFolderChars);
+  if (!plat::MakeFolder(folder) && plat::GetLastError() != plat::ERROR_ALREADY_EXISTS) return false;
+  folder += plat::kPathSep;
+  folder += u"logs";
+  plat::MakeFolder(folder);  // a failure shows when the file cannot be opened
+  folder += plat::kPathSep;
+  *path = plat::ToAnsi(folder + name);
+  return true;
+}
+
+void AppendLine(const std::string& path, const char* format, std::va_list args) {
+  if (path.empty()) return;
+  const plat::LocalTime t = g_clock.load()();
+  std::string line = plat::Format("[%d] [%d] %02d-%02d %02d:%02d:%02d:%03d : ",
+                                  static_cast<int>(plat::CurrentProcessId()),
+                                  static_cast<int>(plat::CurrentThreadId()), t.month, t.day, t.hour, t.minute,
+                                  t.second, t.millisecond);
+  line += plat::FormatV(format ? format : "", args, kMaxMessageChars);
+  line += '\n';
+  std::FILE* file = std::fopen(path.c_str(), "a+");
+  if (!file) return;
+  std::fwrite(line.data(), 1, line.size(), file);
+  std::fflush(file);
+  std::fclose(file);
+}
+
+}  // namespace
+
+void SetLogClock(LogClock clock) { g_clock.store(clock ? clock : &plat::GetLocalTimeNow); }
+
+CLog::CLog() : config_path_(ConfigPath()) {}
+CLog::CLog(std::u16string config_path) : config_path_(std::move(config_path)) {}
+
+void CLog::SetLogFile(const std::string& path) {
+  std::lock_guard<std::mutex> lock(lock_);
+  log_path_ = path;
+}
+
+int CLog::WriteLog(int level, const char* format, ...) {
+  const KeepLastError keep;
+  // Read outside the lock: a slow disk holds up this thread only, not every writer.
+  if (!LevelPasses(level, config_path_)) return level;
+  std::lock_guard<std::mutex> lock(lock_);
+  DeriveLogPath(config_path_, u".log", &log_path_);
+  std::va_list args;
+  va_start(args, format);
+  AppendLine(log_path_, format, args);
+  va_end(args);
+  return level;
+}
+
+void CLog::Release() {
+  if (refs_.fetch_sub(1, std::memory_order_acq_rel) == 1) delete this;
+}
+
+long CLog::AddRef() { return refs_.fetch_add(1, std::memory_order_relaxed) + 1; }
+
+std::string CLog::LogFile() {
+  std::lock_guard<std::mutex> lock(lock_);
+  return log_path_;
+}
+
+CLogEx::CLogEx() : config_path_(ConfigPath()) {}
+CLogEx::CLogEx(std::u16string config_path) : config_path_(std::move(config_path)) {}
+
+void CLogEx::SetLogFile(const std::string& path) {
+  std::lock_guard<std::mutex> lock(lock_);
+  log_path_ = path;
+  fixed_ = true;
+}
+
+int CLogEx::WriteLog(int level, const char* format, ...) {
+  const KeepLastError keep;
+  if (!LevelPasses(level, config_path_)) return level;
+  std::lock_guard<std::mutex> lock(lock_);
+  if (!fixed_) DeriveLogPath(config_path_, u"Ex.log", &log_path_);
+  std::va_list args;
+  va_start(args, format);
+  AppendLine(log_path_, format, args);
+  va_end(args);
+  return level;
+}
+
+void CLogEx::Release() { delete this; }
+
+std::string CLogEx::LogFile() {
+  std::lock_guard<std::mutex> lock(lock_);
+  return log_path_;
+}
+
+}  // namespace IGlobalTools
