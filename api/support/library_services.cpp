@@ -2,7 +2,6 @@
 // process lock and the crash record.
 #include <cstring>
 #include <memory>
-#include <new>
 
 #include "api/support/global_tools.h"
 #include "api/support/log/log.h"

@@ -21,6 +21,7 @@ wchar_t g_dump_path[MAX_PATH + 1];
 MiniDumpWriteDumpFn g_write_dump = nullptr;
 std::once_flag g_once;
 bool g_ready = false;
+::DWORD g_install_error = ERROR_SUCCESS;  // why the first installation failed
 
 ::LONG WINAPI WriteCrashDump(EXCEPTION_POINTERS* info) {
   // CREATE_NEW: the first crash is the one worth keeping; a later one leaves it alone.
@@ -40,18 +41,27 @@ bool g_ready = false;
 
 bool InstallCrashDumpWriter(const std::u16string& windows_path) {
   std::call_once(g_once, [&] {
-    if (windows_path.empty() || windows_path.size() > MAX_PATH) return;
+    if (windows_path.empty() || windows_path.size() > MAX_PATH) {
+      g_install_error = ERROR_INVALID_PARAMETER;
+      return;
+    }
     // dbghelp stays loaded for the life of the process: the filter may run at any time.
     HMODULE dbghelp = ::LoadLibraryExW(L"dbghelp.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-    if (!dbghelp) return;
+    if (!dbghelp) {
+      g_install_error = ::GetLastError();
+      return;
+    }
     g_write_dump = reinterpret_cast<MiniDumpWriteDumpFn>(
         reinterpret_cast<void*>(::GetProcAddress(dbghelp, "MiniDumpWriteDump")));
-    if (!g_write_dump) return;
+    if (!g_write_dump) {
+      g_install_error = ::GetLastError();
+      return;
+    }
     std::memcpy(g_dump_path, windows_path.c_str(), (windows_path.size() + 1) * sizeof(wchar_t));
     g_ready = true;
   });
   if (!g_ready) {
-    if (::GetLastError() == ERROR_SUCCESS) SetLastError(ERROR_INVALID_PARAMETER);
+    SetLastError(g_install_error);
     return false;
   }
   ::SetUnhandledExceptionFilter(WriteCrashDump);
