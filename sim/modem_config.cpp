@@ -71,6 +71,32 @@ std::vector<std::string_view> SplitList(std::string_view text) {
   return items;
 }
 
+std::optional<std::string> Unescape(std::string_view text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\\') {
+      out += text[i];
+      continue;
+    }
+    if (++i == text.size()) return std::nullopt;
+    switch (text[i]) {
+      case 'r':
+        out += '\r';
+        break;
+      case 'n':
+        out += '\n';
+        break;
+      case '"':
+      case '\\':
+        out += text[i];
+        break;
+      default:
+        return std::nullopt;
+    }
+  }
+  return out;
+}
+
 class Reader {
  public:
   Reader(const plat::IniFile& ini, ModemConfig* cfg) : ini_(ini), cfg_(cfg) {}
@@ -206,6 +232,28 @@ class Reader {
     cfg_->setupapi_devices = std::move(devices);
   }
 
+  // A value may carry \r, \n, \" and \\; any other backslash is most likely a typing error, and
+  // guessing what was meant would give the tests a reply they did not write.
+  void AtReplies() {
+    for (const std::string& key : ini_.Keys("at_replies")) {
+      const std::string value = ini_.Get("at_replies", key).value_or("");
+      if (key.empty()) {
+        Warn("[at_replies] a reply without a command prefix, ignored");
+        continue;
+      }
+      bool seen = false;
+      for (const AtReply& r : cfg_->at_replies) seen = seen || plat::EqualsIgnoreCaseAscii(r.prefix, key);
+      if (seen) {
+        Warn("[at_replies] " + key + ": given twice; the first stands");
+        continue;
+      }
+      if (auto reply = Unescape(value))
+        cfg_->at_replies.push_back(AtReply{key, std::move(*reply)});
+      else
+        Bad("at_replies", key, value, "only \\r, \\n, \\\" and \\\\ may follow a backslash");
+    }
+  }
+
   void UnknownKeys() {
     static const std::array<std::pair<std::string_view, std::vector<std::string_view>>, 3> kKnown = {{
         {"module",
@@ -295,6 +343,7 @@ ModemConfig ParseModemConfig(std::string_view ini_text) {
   r.Number("faults", "latency_ms", 600000, &cfg.faults.latency_ms);
   r.GetInterfacesFault();
   r.SetupApi();
+  r.AtReplies();
   r.UnknownKeys();
   return cfg;
 }

@@ -43,6 +43,13 @@ struct Faults {
   std::optional<plat::HRESULT> get_interfaces;            // GetInterfaces fails with it
 };
 
+// One [at_replies] entry: the firmware gives `reply` (escapes already decoded) instead of its own
+// answer to every command text that starts with `prefix` (letter case ignored).
+struct AtReply {
+  std::string prefix;
+  std::string reply;
+};
+
 struct ModemConfig {
   ModemFamily family = ModemFamily::kOsprey;
   std::uint32_t interfaces = 1;
@@ -57,6 +64,7 @@ struct ModemConfig {
   std::array<bool, kServiceCount> services{true, true, true, true};
   Faults faults;
   std::vector<std::string> setupapi_devices;
+  std::vector<AtReply> at_replies;  // in file order
   // What could not be understood, one message per problem; empty for a clean file.
   std::vector<std::string> warnings;
 
