@@ -10,6 +10,11 @@ namespace sim::services {
 
 using Bytes = std::vector<std::uint8_t>;
 
+// The caller has checked that at + 2 <= bytes.size().
+inline std::uint16_t GetU16(const Bytes& bytes, std::size_t at) {
+  return static_cast<std::uint16_t>(bytes[at] | bytes[at + 1] << 8);
+}
+
 // The caller has checked that at + 4 <= bytes.size().
 inline std::uint32_t GetU32(const Bytes& bytes, std::size_t at) {
   return static_cast<std::uint32_t>(bytes[at]) | static_cast<std::uint32_t>(bytes[at + 1]) << 8 |

@@ -17,11 +17,6 @@ struct Override {
 
 constexpr std::uint16_t Dbm16(double dbm) { return static_cast<std::uint16_t>(dbm * 16); }
 
-constexpr std::size_t kOsprey3gBlock = 0;
-constexpr std::size_t kOsprey4gBlock = 364;
-constexpr std::size_t kOsprey3gCapacity = 30;
-constexpr std::size_t kOsprey4gCapacity = 90;
-constexpr std::size_t kOspreyElementSize = 12;
 constexpr std::uint8_t kOsprey3gRat = 1;
 constexpr std::uint8_t kOsprey4gRat = 2;
 // Modems leave the factory with this word set in every element.
@@ -96,13 +91,12 @@ const std::initializer_list<BandPower> kKestrel4g = {
     {1, Dbm16(23.0)},  {2, Dbm16(22.5)},  {3, Dbm16(22.0)},  {4, Dbm16(22.5)},  {5, Dbm16(23.0)},  {7, Dbm16(21.5)},
     {8, Dbm16(23.0)},  {12, Dbm16(23.0)}, {13, Dbm16(23.0)}, {17, Dbm16(23.0)}, {20, Dbm16(22.5)}, {25, Dbm16(22.5)},
     {26, Dbm16(23.0)}, {28, Dbm16(22.5)}, {38, Dbm16(21.5)}, {41, Dbm16(21.5)}, {66, Dbm16(22.5)}};
-constexpr std::size_t kKestrel3gWord = 8;
-constexpr std::size_t kKestrel4gWord = 38;
 constexpr std::uint16_t kKestrelStepBackOff = Dbm16(2.0);
 
 Bytes KestrelItem() {
   static_assert(kKestrelTableOffset[2] + kKestrelTableSize == kKestrelSarItemSize);
-  static_assert(kKestrel4gWord + 66 == kKestrelTableSize / 2);
+  static_assert(kKestrel3gWord + kKestrel3gBands == kKestrel4gWord);
+  static_assert(kKestrel4gWord + kKestrel4gBands == kKestrelTableSize / 2);
   Bytes item(kKestrelSarItemSize, 0);  // both flags clear
   for (std::size_t t = 0; t < 3; ++t) {
     const std::size_t at = kKestrelTableOffset[t];
