@@ -49,13 +49,9 @@ int CreateToolObject(const plat::GUID& class_id, void** object) {
       return 1;
     }
     if (SameClass(class_id, CLSID_CMbimDeviceEx)) {
-#if defined(TXL_API_WITHOUT_MBIM_CHANNEL)
-      return 0;
-#else
       IMbimChannel* channel = NewMbimDeviceEx();
       *object = channel;
       return channel ? 1 : 0;
-#endif
     }
     // CKrillParser, CSerial, CThreadQueue and CThreadPools are built by a later part of the
     // library; until then they are as unknown as any other id.

@@ -47,24 +47,18 @@ TEST_F(ServicesTest, FactoryMakesTheClassesThatExist) {
     static_cast<ILog*>(made)->Release();
     shared->Release();
   }
-#if !defined(TXL_API_WITHOUT_MBIM_CHANNEL)
   {
     void* made = nullptr;
     ASSERT_EQ(CreateToolObject(CLSID_CMbimDeviceEx, &made), 1);
     ASSERT_NE(made, nullptr);
     static_cast<IMbimChannel*>(made)->Close();
   }
-#endif
 }
 
 TEST_F(ServicesTest, FactoryRefusesEveryOtherId) {
-  // The parser, serial, queue and pool classes are not built yet; the MBIM channel only with its
-  // sources.
+  // The parser, serial, queue and pool classes are not built yet.
   std::vector<plat::GUID> refused = {CLSID_CKrillParser, CLSID_CSerial, CLSID_CThreadQueue, CLSID_CThreadPools,
                                      plat::GUID{}};
-#if defined(TXL_API_WITHOUT_MBIM_CHANNEL)
-  refused.push_back(CLSID_CMbimDeviceEx);
-#endif
   // Ids one byte away from a real one, whichever byte: the comparison is of all 16.
   for (const auto& real : {CLSID_CLog, CLSID_CLogEx, CLSID_CMbimDeviceEx})
     for (std::size_t byte = 0; byte < sizeof(plat::GUID); ++byte) refused.push_back(WithByteFlipped(real, byte));
