@@ -1,0 +1,22 @@
+// The band-5 work-around that follows a successful direct-road table write on an Osprey module: the
+// modem's band-5 handling, the band-6 element that mirrors band 5 in its calibration item, and the
+// band-5 value copied into it.
+#pragma once
+
+#include <string>
+
+namespace krill {
+
+// Set when the library is loaded; cleared once the five one-time commands have all succeeded in one
+// run, so later runs in the process skip them. Unguarded: the exports run one at a time.
+extern bool g_bBand5OneTime;
+
+// Sends `command` over the library's own channel up to `attempts` times, stopping at the first
+// reply that holds "OK": the result of the last attempt (so replies without "OK" still give 0).
+int SendPlanBCommand(const std::string& command, int attempts);
+
+// The whole sequence: 0, the SendAtCommand result of the first failing step, or 5 when the modem's
+// read-back holds no band-5 value.
+int ATGTBAND5WAPlanB();
+
+}  // namespace krill
