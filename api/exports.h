@@ -1,0 +1,29 @@
+// The exports of krillTXLApi, under their plain C names. Every argument and result is 32 bits
+// wide; every buffer belongs to the caller. A client calls get_IsMBIMReady first: until it has
+// identified the module every other export answers 5.
+#pragma once
+
+#include "platform/dll.h"
+
+extern "C" {
+
+// Always 0; *bValue is 1 when the modem answers, 0 when it does not.
+TXL_EXPORT int get_IsMBIMReady(unsigned int* bValue);
+
+TXL_EXPORT int set_BodySarEnable(int bEnable);
+TXL_EXPORT int get_BodySarEnable(int* bEnable);
+TXL_EXPORT int set_BodySarON(int dIndex);
+TXL_EXPORT int get_BodySarON(int* dIndex);
+TXL_EXPORT int set_BodySarMode(int bMode);
+TXL_EXPORT int get_BodySarMode(int* bMode);
+TXL_EXPORT int set_BodySarProfile(int dIndex);
+TXL_EXPORT int get_BodySarProfile(unsigned int* dIndex);
+TXL_EXPORT int set_BodySarClear();
+// pResponseBuffer: room for the 15-digit IMEI and its terminator.
+TXL_EXPORT int get_ImeiInfo(char* pResponseBuffer);
+
+// The per-band power tables: one technology's table text in, the read-back text out.
+TXL_EXPORT int set_BodySarValue(char* pBodySarValue);
+TXL_EXPORT int get_BodySarValue(char* pBodySarValue);
+
+}  // extern "C"
