@@ -25,14 +25,13 @@ std::int32_t g_ulRetValue = 1;
 AtSendFun vexelAtSendFun = nullptr;
 AtSendFun KestrelVexelAtSendFun = nullptr;
 MoblieBandInfo g_MoblieBandInfo;
+// Kept: releasing it would tear the platform's objects down between calls.
+plat::IMbnInterfaceManager* g_InterfaceManager = nullptr;
 
 namespace {
 
 using IGlobalTools::kLevelFailure;
 using IGlobalTools::kLevelInformation;
-
-// Created once and kept: releasing it would tear the platform's objects down between calls.
-plat::IMbnInterfaceManager* g_InterfaceManager = nullptr;
 
 // Every bridge library ever loaded stays loaded: the bound entry points point into it.
 std::vector<std::unique_ptr<plat::DynamicLibrary>>& LoadedBridges() {

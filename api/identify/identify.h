@@ -8,6 +8,10 @@
 #include <cstdint>
 #include <string>
 
+namespace plat {
+struct IMbnInterfaceManager;
+}
+
 namespace krill {
 
 // A bridge entry point (AtSendInterface / AtSendInterfaceSTA).
@@ -36,6 +40,8 @@ extern std::int32_t g_ulRetValue;
 extern AtSendFun vexelAtSendFun;
 extern AtSendFun KestrelVexelAtSendFun;
 extern MoblieBandInfo g_MoblieBandInfo;
+// Created by the first successful GetMobilebandInfo and never released.
+extern plat::IMbnInterfaceManager* g_InterfaceManager;
 
 // Refreshes the module texts from the mobile-broadband stack; always 0.
 int GetMobilebandInfo(MoblieBandInfo* info);
