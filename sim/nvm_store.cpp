@@ -1,5 +1,7 @@
 #include "sim/nvm_store.h"
 
+#include "sim/atomic_file.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
@@ -64,25 +66,7 @@ bool NvmStore::Write(std::uint32_t item, std::uint32_t offset, const std::vector
   if (contents->size() < end) contents->resize(end, 0);
   std::copy(bytes.begin(), bytes.end(), contents->begin() + offset);
 
-  const std::filesystem::path file = ItemPath(item);
-  std::filesystem::path temp = file;
-  temp += ".tmp";
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(contents->data()), static_cast<std::streamsize>(contents->size()));
-    out.flush();
-    if (!out) {
-      out.close();
-      std::filesystem::remove(temp, ec);
-      return false;
-    }
-  }
-  std::filesystem::rename(temp, file, ec);
-  if (ec) {
-    std::filesystem::remove(temp, ec);
-    return false;
-  }
-  return true;
+  return ReplaceFileContents(ItemPath(item), *contents);
 }
 
 }  // namespace sim

@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "platform/fs.h"
+#include "sim/atomic_file.h"
 
 namespace sim::services {
 
@@ -31,24 +32,7 @@ bool StateFile::Write(const std::vector<std::uint8_t>& bytes) {
   std::filesystem::create_directories(folder_, ec);
   const auto lock = plat::LockFile(lock_.u16string());
   if (!lock) return false;
-  std::filesystem::path temp = file_;
-  temp += ".tmp";
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    out.flush();
-    if (!out) {
-      out.close();
-      std::filesystem::remove(temp, ec);
-      return false;
-    }
-  }
-  std::filesystem::rename(temp, file_, ec);
-  if (ec) {
-    std::filesystem::remove(temp, ec);
-    return false;
-  }
-  return true;
+  return ReplaceFileContents(file_, bytes);
 }
 
 }  // namespace sim::services
