@@ -43,10 +43,12 @@ long UnknownCommand(const char* name, const char16_t* command) {
 // Shared by the enable and mode handlers: a flag byte of SarParamItem set (after `before_write`
 // succeeded, when given) or queried, inside one connection.
 template <class BeforeWrite>
-long FlagCommand(const char* name, const char* what, char16_t argument, std::uint32_t offset, char16_t* reply,
-                 BeforeWrite before_write, bool print_polarity) {
+long FlagCommand(const char* name, const char* what, const char16_t* command, char16_t argument,
+                 std::uint32_t offset, char16_t* reply, BeforeWrite before_write, bool print_polarity) {
   long result = 0;
-  if (argument == u'0' || argument == u'1') {
+  if (!argument) {
+    result = UnknownCommand(name, command);
+  } else if (argument == u'0' || argument == u'1') {
     LogLine("%s: Handle set_%s()=%c\n", name, what, static_cast<char>(argument));
     result = ConnectMBIMInterface();
     if (result >= 0) {
@@ -178,13 +180,8 @@ long ApiHandleBodySarEnable(const char16_t* command, char16_t* reply) {
   WriteReply(reply, u"OK");
   g_MsSarConfig.SAR_BackOffIndex = ReadSwitchValue(kBodySarOnValue);
   const char16_t argument = SelectArgument(command, u"01?");
-  if (!argument) {
-    DisconnectInterface();
-    WriteReply(reply, u"ERROR");
-    return UnknownCommand(kName, command);
-  }
   return FlagCommand(
-      kName, "BodySarEnable", argument, SarParamItem::kEnableOffset, reply,
+      kName, "BodySarEnable", command, argument, SarParamItem::kEnableOffset, reply,
       [argument](char16_t* r) {
         g_MsSarConfig.backoff_status = static_cast<std::uint32_t>(argument - u'0');
         return Set_MBIM_CID_MS_SAR_CONFIG(g_MsSarConfig, r);
@@ -196,13 +193,8 @@ long ApiHandleBodySarMode(const char16_t* command, char16_t* reply) {
   static const char* const kName = "ApiHandleBodySarMode";
   WriteReply(reply, u"OK");
   const char16_t argument = SelectArgument(command, u"01?");
-  if (!argument) {
-    DisconnectInterface();
-    WriteReply(reply, u"ERROR");
-    return UnknownCommand(kName, command);
-  }
   return FlagCommand(
-      kName, "BodySarMode", argument, SarParamItem::kPolarityOffset, reply, [](char16_t*) { return 0L; }, true);
+      kName, "BodySarMode", command, argument, SarParamItem::kPolarityOffset, reply, [](char16_t*) { return 0L; }, true);
 }
 
 long ApiHandleBodySarON(const char16_t* command, char16_t* reply) {
