@@ -33,4 +33,21 @@ if [ -f "$dll" ]; then
 else
   echo "FAIL: $dll not built"; fail=1
 fi
+
+so=build/default/bin/libkrillTXLApi.so
+if [ -f "$so" ]; then
+  check "$so" api/krillTXLApi.exports \
+    "$(nm -D --defined-only "$so" | awk '{print $3}' | c++filt)"
+else
+  echo "FAIL: $so not built"; fail=1
+fi
+
+dll=build/windows/bin/krillTXLApi.dll
+if [ -f "$dll" ]; then
+  names=$(x86_64-w64-mingw32-objdump -p "$dll" |
+          awk '/\[Ordinal\/Name Pointer\] Table/{on=1; next} on && NF==0{on=0} on{print $NF}' | c++filt)
+  check "$dll" api/krillTXLApi.exports "$names"
+else
+  echo "FAIL: $dll not built"; fail=1
+fi
 exit $fail

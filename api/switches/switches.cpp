@@ -1,0 +1,500 @@
+#include "api/switches/switches.h"
+
+#include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "api/exports.h"
+#include "api/identify/identify.h"
+#include "api/support/global_tools.h"
+#include "bridge/messages/records.h"
+#include "platform/process.h"
+#include "platform/text.h"
+
+namespace krill {
+
+namespace {
+
+using IGlobalTools::kLevelFailure;
+using IGlobalTools::kLevelInformation;
+
+template <class... Args>
+void Log(int level, const char* format, Args... args) {
+  if (IGlobalTools::ILogEx* log = IGlobalTools::GetApiLog()) log->WriteLog(level, format, args...);
+}
+template <class... Args>
+void Info(const std::string& format, Args... args) {
+  Log(kLevelInformation, format.c_str(), args...);
+}
+
+constexpr int kNotServed = 5;
+constexpr int kUnusableReply = 4;
+
+bool HasOk(const std::string& reply) { return reply.find("OK") != std::string::npos; }
+
+// ---- Inner bridge operations --------------------------------------------------------------------
+
+// Log tokens of one inner operation, per family: [0] Osprey, [1] Kestrel; null: no token.
+struct InnerTexts {
+  const char* name;
+  const char* bind_token[2];
+  const char* call_token[2];
+  const char* ok_token[2];  // both null: no success text
+  const char* field;
+  bool logs_number;        // the success text carries the number read, not the reply
+  bool fail_with_reply;    // the call-failure text carries the reply and its length
+};
+
+const InnerTexts kSetEnable = {"set_BodySarEnableV2Ex",
+                               {"vexelAtSendFun", "GetKestrelVexelAtFun"},
+                               {"vexelAtSendFun", "KestrelVexelAtSendFun"},
+                               {nullptr, nullptr},
+                               "",
+                               false,
+                               false};
+const InnerTexts kGetEnable = {"get_BodySarEnableV2Ex",
+                               {"vexelAtSendFun", "KestrelVexelAtSendFun"},
+                               {"vexelAtSendFun", "KestrelVexelAtSendFun"},
+                               {"vexelAtSendFun", "KestrelVexelAtSendFun"},
+                               "WOutIno",
+                               true,
+                               false};
+const InnerTexts kSetOn = {"set_BodySarONV2Ex",
+                           {"vexelAtSendFun", "KestrelVexelAtSendFun"},
+                           {"vexelAtSendFun", "KestrelVexelAtSendFun"},
+                           {"vexelAtSendFun", "KestrelVexelAtSendFun"},
+                           "WOutIno",
+                           false,
+                           false};
+const InnerTexts kGetOn = {"get_BodySarONV2Ex",
+                           {nullptr, nullptr},
+                           {"vexelAtSendFun", "KestrelVexelAtSendFun"},
+                           {"vexelAtSendFun", "KestrelVexelAtSendFun"},
+                           "WOutIno",
+                           false,
+                           true};
+const InnerTexts kSetMode = {"set_BodySarModeV2Ex",
+                             {nullptr, "KestrelVexelAtSendFun"},
+                             {"vexelAtSendFun", "vexelAtSendFun"},
+                             {"vexelAtSendFun", "KestrelVexelAtSendFun"},
+                             "pResponseBuffer",
+                             false,
+                             false};
+const InnerTexts kGetMode = {"get_BodySarModeV2Ex",
+                             {nullptr, "KestrelVexelAtSendFun"},
+                             {"vexelAtSendFun", "vexelAtSendFun"},
+                             {"vexelAtSendFun", "KestrelVexelAtSendFun"},
+                             "pResponseBuffer",
+                             false,
+                             false};
+const InnerTexts kSetProfile = {"set_BodySarProfileV2Ex",
+                                {nullptr, nullptr},
+                                {"vexelAtSendFun", "vexelAtSendFun"},
+                                {"vexelAtSendFun", "vexelAtSendFun"},
+                                "pResponseBuffer",
+                                false,
+                                false};
+const InnerTexts kGetProfile = {"get_BodySarProfileV2Ex",
+                                {nullptr, "KestrelVexelAtSendFun"},
+                                {"vexelAtSendFun", "vexelAtSendFun"},
+                                {"vexelAtSendFun", "vexelAtSendFun"},
+                                "pResponseBuffer",
+                                false,
+                                false};
+
+std::string Head(const char* name, const char* token) {
+  return std::string("[Information]") + name + (token ? std::string("-") + token : std::string());
+}
+
+// The bound entry point of the identified family, binding it when needed; null when it cannot be.
+AtSendFun FamilyEntryPoint() {
+  if (ntype == kTypeKestrel) {
+    if (!KestrelVexelAtSendFun) GetKestrelVexelAtFun();
+    return KestrelVexelAtSendFun;
+  }
+  if (!vexelAtSendFun) GetVexelAtFun();
+  return vexelAtSendFun;
+}
+
+// Sends one switch command through the bridge. A getter (value non-null) stores the reply read as
+// a number; on any failure the value is left alone.
+int RunInner(const InnerTexts& t, const std::string& command, int* value) {
+  Info(std::string("[Information] ") + t.name + " enter.");
+  const int family = ntype == kTypeKestrel ? 1 : 0;
+  const AtSendFun fun = FamilyEntryPoint();
+  if (!fun) {
+    Info(Head(t.name, t.bind_token[family]) + "-fail-ErrorCode=%d.", static_cast<int>(plat::GetLastError()));
+    return 2;
+  }
+  const BridgeReply reply = CallBridge(fun, command, nullptr);
+  if (reply.result != 0) {
+    const int error = static_cast<int>(plat::GetLastError());
+    if (t.fail_with_reply)
+      Info(Head(t.name, t.call_token[family]) + "-fail-WOutIno=%s-len=%d-ErrorCode=%d.", reply.text.c_str(),
+           reply.length, error);
+    else
+      Info(Head(t.name, t.call_token[family]) + "-fail-ErrorCode=%d.", error);
+    return 3;
+  }
+  const long number = LeadingNumber(reply.text);
+  if (value) *value = static_cast<int>(number);
+  if (t.ok_token[family]) {
+    const std::string head = Head(t.name, t.ok_token[family]) + "-OK-" + t.field;
+    if (t.logs_number)
+      Info(head + "=%d-len=%d.", static_cast<int>(number), reply.length);
+    else
+      Info(head + "=%s-len=%d.", reply.text.c_str(), reply.length);
+  }
+  Info(std::string("[Information] ") + t.name + " done.");
+  return 0;
+}
+
+// ---- Exports -------------------------------------------------------------------------------------
+
+struct SetterTexts {
+  const char* name;
+  const char* type1_text;  // null: not served for a module of neither family
+  const char* text;        // the direct text for both families, and the bridge text
+  bool kestrel_needs_ok;   // the direct reply must say "OK" for Kestrel too, not only Osprey
+  const char* refusal_field;
+  const char* done_text;   // bridge branch: bRet, the argument, the inner result
+  const InnerTexts* inner;
+};
+
+const SetterTexts kSetEnableExport = {
+    "set_BodySarEnable", "AT+BODYSAREN = %d", "AT+BODYSAREN = %d\r\n", true, "ulRetValue",
+    "[Information] set_BodySarEnable IsMsSarInterface bRet=%d, bEnable=%d ulRetValue =%d, done.", &kSetEnable};
+const SetterTexts kSetOnExport = {
+    "set_BodySarON", "AT+BODYSARON = %d", "AT+BODYSARON = %d\r\n", true, "nRetV2Ex",
+    "[Information] set_BodySarON IsMsSarInterface bRet=%d, dIndex=%d nRetV2Ex=%d done.", &kSetOn};
+const SetterTexts kSetModeExport = {
+    "set_BodySarMode", nullptr, "AT+BODYSARMODE = %d\r\n", false, "nRetV2Ex",
+    "[Information] set_BodySarMode IsMsSarInterface bRet=%d, bMode=%d, nRetV2Ex=%d done.", &kSetMode};
+const SetterTexts kSetProfileExport = {
+    "set_BodySarProfile", nullptr, "AT+BODYSARPROFILE = %d\r\n", false, "nRetV2Ex",
+    "[Information] set_BodySarProfile IsMsSarInterface bRet=%d, dIndex=%d, nRetV2Ex=%d done.", &kSetProfile};
+
+struct GetterTexts {
+  const char* name;
+  const char* type1_text;
+  const char* text;
+  const char* done_text;  // bridge branch: bRet, the value, the inner result
+  const InnerTexts* inner;
+};
+
+const GetterTexts kGetEnableExport = {
+    "get_BodySarEnable", "AT+BODYSAREN?", "AT+BODYSAREN?\r\n",
+    "[Information] get_BodySarEnable IsMsSarInterface bRet=%d, bEnable=%d nRetV2Ex=%d done.", &kGetEnable};
+const GetterTexts kGetOnExport = {
+    "get_BodySarON", "AT+BODYSARON?", "AT+BODYSARON?\r\n",
+    "[Information] get_BodySarON IsMsSarInterface bRet=%d, dIndex=%d nRetV2Ex=%d done.", &kGetOn};
+const GetterTexts kGetModeExport = {
+    "get_BodySarMode", nullptr, "AT+BODYSARMODE?\r\n",
+    "[Information] get_BodySarMode IsMsSarInterface bRet=%d, bMode=%d, nRetV2Ex=%d done.", &kGetMode};
+const GetterTexts kGetProfileExport = {
+    "get_BodySarProfile", nullptr, "AT+BODYSARPROFILE?\r\n",
+    "[Information] get_BodySarProfile IsMsSarInterface bRet=%d, dIndex=%d, nRetV2Ex=%d done.", &kGetProfile};
+
+// Which road an export takes, after the module type and the identification.
+enum class Road { kRefused, kDirectType1, kDirect, kBridge };
+
+// Picks the road; on kRefused *result holds the export's answer.
+Road ChooseRoad(const char* name, bool serves_type1, const char* refusal_field, int* result) {
+  if (ntype == kTypeOther) {
+    if (serves_type1) return Road::kDirectType1;
+    *result = kNotServed;
+    return Road::kRefused;
+  }
+  if (ntype != kTypeKestrel && ntype != kTypeOsprey) {
+    *result = kNotServed;
+    return Road::kRefused;
+  }
+  unsigned int bRet = 0;
+  const int identified = IsMsSarInterface(&bRet);
+  if (identified != 0) {
+    Info(std::string("[Information] ") + name + " SUCESS !=IsMsSarInterface bRet=%d -" + refusal_field + "=%d.",
+         static_cast<int>(bRet), identified);
+    *result = identified;
+    return Road::kRefused;
+  }
+  return bRet == 1 ? Road::kBridge : Road::kDirect;
+}
+
+// The direct road of a setter: the result of SendAtCommand, or 4 for a reply without "OK" where
+// the module type asks for one.
+int SendDirectSetter(const std::string& command, bool check_ok, std::string* reply) {
+  int result = IGlobalTools::SendAtCommand(command, reply);
+  if (result == 0 && check_ok) result = HasOk(*reply) ? 0 : kUnusableReply;
+  return result;
+}
+
+int RunSetter(const SetterTexts& t, int argument) {
+  Info(std::string("[Information] ") + t.name + " enter.");
+  int result = 0;
+  const Road road = ChooseRoad(t.name, t.type1_text != nullptr, t.refusal_field, &result);
+  if (road == Road::kRefused) return result;
+  if (road == Road::kBridge) {
+    result = RunInner(*t.inner, plat::Format(t.text, argument), nullptr);
+    Info(t.done_text, 1, argument, result);
+    return result;
+  }
+  std::string reply;
+  if (road == Road::kDirectType1) {
+    result = IGlobalTools::SendAtCommand(plat::Format(t.type1_text, argument), &reply);
+  } else {
+    const bool check_ok = ntype == kTypeOsprey || (t.kestrel_needs_ok && ntype == kTypeKestrel);
+    result = SendDirectSetter(plat::Format(t.text, argument), check_ok, &reply);
+  }
+  if (&t == &kSetOnExport) {
+    Info("[Information] set_BodySarON response.find. nRet = %d, response=%s", result, reply.c_str());
+    Info("[Information] set_BodySarON done. nRet = %d", result);
+  } else {
+    Info(std::string("[Information] ") + t.name + " done. ");
+  }
+  return result;
+}
+
+int RunGetter(const GetterTexts& t, int* value) {
+  Info(std::string("[Information] ") + t.name + " enter.");
+  int result = 0;
+  const Road road = ChooseRoad(t.name, t.type1_text != nullptr, "nRetV2Ex", &result);
+  if (road == Road::kRefused) return result;
+  if (road == Road::kBridge) {
+    result = RunInner(*t.inner, t.text, value);
+    Info(t.done_text, 1, *value, result);
+    return result;
+  }
+  *value = 0;
+  std::string reply;
+  result = IGlobalTools::SendAtCommand(road == Road::kDirectType1 ? t.type1_text : t.text, &reply);
+  if (result == 0 && ParseSwitchReply(reply) == 1) *value = 1;
+  Info(std::string("[Information] ") + t.name + " done. ");
+  return result;
+}
+
+// A getter's out value through a local, so that a caller's null pointer is never written.
+template <class T>
+int RunGetterInto(const GetterTexts& t, T* out) {
+  int value = out ? static_cast<int>(*out) : 0;
+  const int result = RunGetter(t, &value);
+  if (out) *out = static_cast<T>(value);
+  return result;
+}
+
+// ---- The clear sequence ---------------------------------------------------------------------------
+
+void PutElement(std::uint8_t* element, std::uint16_t band, std::uint16_t second, std::uint16_t limit) {
+  using vexel::TxPowerElement;
+  vexel::PutU16(element + TxPowerElement::kBand, band);
+  vexel::PutU16(element + TxPowerElement::kCarried, second);
+  for (std::size_t port : {TxPowerElement::kPortA, TxPowerElement::kPortB, TxPowerElement::kPortC,
+                           TxPowerElement::kPortD})
+    vexel::PutU16(element + port, limit);
+}
+
+constexpr std::uint16_t k3gDefault = 376;  // 23.5 dBm
+constexpr std::uint16_t k4gDefault = 368;  // 23.0 dBm
+constexpr std::uint16_t kBand30Default = 352;  // 22.0 dBm
+
+struct BandWord {
+  std::uint16_t band;
+  std::uint16_t second;
+};
+constexpr BandWord kOsprey3gBands[] = {{1, 0}, {2, 0}, {4, 0}, {5, 0}, {8, 0}, {6, 0}};
+constexpr BandWord kOsprey4gBands[] = {
+    {1, 0},  {2, 0},  {3, 0},  {3, 4},  {4, 0},  {5, 0},  {5, 4},  {7, 0},  {7, 4},  {8, 0},  {12, 0}, {13, 0},
+    {14, 0}, {17, 0}, {18, 0}, {19, 0}, {20, 0}, {21, 0}, {25, 0}, {26, 0}, {28, 0}, {28, 1}, {29, 0}, {30, 0},
+    {32, 0}, {38, 0}, {38, 4}, {39, 0}, {39, 4}, {40, 0}, {40, 1}, {40, 4}, {40, 5}, {41, 0}, {41, 1}, {41, 4},
+    {41, 5}, {41, 32}, {41, 33}, {41, 36}, {41, 37}, {42, 0}, {46, 0}, {66, 0}, {66, 4}};
+static_assert(std::size(kOsprey4gBands) == 45);
+
+}  // namespace
+
+int ParseSwitchReply(const std::string& reply) {
+  const auto plus = reply.find('+');
+  if (plus == std::string::npos) return 0;
+  const std::string from_plus = reply.substr(plus);
+  const auto colon = from_plus.find(':');
+  if (colon == std::string::npos) return 0;
+  std::size_t at = colon + 1;
+  if (at < from_plus.size() && from_plus[at] == ' ') ++at;
+  const char digit = at < from_plus.size() ? from_plus[at] : '\0';
+  Info("[Information] %s", from_plus.c_str());
+  return digit == '1' ? 1 : 0;
+}
+
+std::vector<std::uint8_t> DefaultMaxTxPwrRecord() {
+  using vexel::MaxTxPwrRecord;
+  using vexel::OspreyPowerTable;
+  using vexel::TxPowerElement;
+  std::vector<std::uint8_t> record(kMaxTxPwrRecordBytes, 0);
+  std::uint8_t* table = record.data() + MaxTxPwrRecord::kTableOffset;
+  vexel::PutU16(table + OspreyPowerTable::k3gCount, static_cast<std::uint16_t>(std::size(kOsprey3gBands)));
+  for (std::size_t i = 0; i < std::size(kOsprey3gBands); ++i)
+    PutElement(table + OspreyPowerTable::k3gElements + i * TxPowerElement::kSize, kOsprey3gBands[i].band,
+               kOsprey3gBands[i].second, k3gDefault);
+  vexel::PutU16(table + OspreyPowerTable::k4gCount, static_cast<std::uint16_t>(std::size(kOsprey4gBands)));
+  for (std::size_t i = 0; i < std::size(kOsprey4gBands); ++i)
+    PutElement(table + OspreyPowerTable::k4gElements + i * TxPowerElement::kSize, kOsprey4gBands[i].band,
+               kOsprey4gBands[i].second, kOsprey4gBands[i].band == 30 ? kBand30Default : k4gDefault);
+  return record;
+}
+
+void ApplyDefaultProfilePowerImage(std::vector<std::uint8_t>* image) {
+  using vexel::KestrelTableSet;
+  using vexel::ProfilePowerImage;
+  if (image->size() < kProfilePowerImageBytes) image->resize(kProfilePowerImageBytes, 0);
+  for (std::size_t t = 0; t < 2; ++t) {
+    std::uint8_t* table = image->data() + ProfilePowerImage::kTableOffset + KestrelTableSet::TableOffset(t);
+    for (std::size_t b = 0; b < KestrelTableSet::k3gBands; ++b)
+      vexel::PutU16(table + 2 * (KestrelTableSet::k3gWord + b), k3gDefault);
+    for (std::size_t b = 0; b < KestrelTableSet::k4gBands; ++b)
+      vexel::PutU16(table + 2 * (KestrelTableSet::k4gWord + b), k4gDefault);
+  }
+}
+
+int set_BodySarClearV2Ex() {
+  Info("[Information] set_BodySarClearV2Ex enter.");
+  const bool kestrel = ntype == kTypeKestrel;
+  const char* token = kestrel ? "KestrelVexelAtSendFun" : "vexelAtSendFun";
+  const std::string strATBODYSAREN = plat::Format("AT+BODYSAREN = %d\r\n", 1);
+  const std::string strATBODYSARMODE = plat::Format("AT+BODYSARMODE = %d\r\n", 0);
+  const std::string strATBODYSARPROFILE0 = plat::Format("AT+BODYSARPROFILE = %d\r\n", 0);
+  const std::string strATBODYSARPROFILE1 = plat::Format("AT+BODYSARPROFILE = %d\r\n", 1);
+
+  const AtSendFun fun = FamilyEntryPoint();
+  if (!fun) {
+    Info(kestrel ? "[Information]set_BodySarClearV2Ex-KestrelVexelAtSendFun-fail-ErrorCode=%d."
+                 : "[Information]set_BodySarClearV2Ex-fail-ErrorCode=%d.",
+         static_cast<int>(plat::GetLastError()));
+    return 2;
+  }
+
+  std::vector<std::uint8_t> record;
+  if (kestrel) {
+    // The bridge writes the whole of table 0 and the body of table 2 from the image as well: they
+    // get what the modem holds now, so the clear resets only the power entries of tables 0 and 1.
+    record.assign(kProfilePowerImageBytes, 0);
+    const BridgeReply read = CallBridge(fun, "AT+BODYSAR?\r\n", record.data());
+    if (read.result != 0) {
+      Info("[Information]set_BodySarClearV2Ex-KestrelVexelAtSendFun-strATTableRead-fail-ErrorCode=%d.",
+           static_cast<int>(plat::GetLastError()));
+      return 3;
+    }
+    ApplyDefaultProfilePowerImage(&record);
+  } else {
+    record = DefaultMaxTxPwrRecord();
+  }
+
+  struct Step {
+    const std::string& command;
+    void* table;
+    const char* name;
+  };
+  const std::string table_command = "at+bodysar=\r\n";
+  const Step steps[] = {{strATBODYSAREN, nullptr, "strATBODYSAREN"},
+                        {strATBODYSARMODE, nullptr, "strATBODYSARMODE"},
+                        {strATBODYSARPROFILE0, nullptr, "strATBODYSARPROFILE0"},
+                        {table_command, record.data(), "strATTable0Value"},
+                        {strATBODYSARPROFILE1, nullptr, "strATBODYSARPROFILE1"},
+                        {table_command, record.data(), "strATTable1Value"}};
+  for (const Step& step : steps) {
+    const BridgeReply reply = CallBridge(fun, step.command, step.table);
+    if (reply.result != 0) {
+      const int error = static_cast<int>(plat::GetLastError());
+      const bool odd_token = kestrel && &step == &steps[2];
+      Info(std::string("[Information]set_BodySarClearV2Ex-") + (odd_token ? "vexelAtSendFun" : token) + "-" +
+               step.name + "-fail-ErrorCode=%d.",
+           error);
+      return 3;
+    }
+    Info(std::string("[Information]set_BodySarClearV2Ex-") + token + "-" + step.name + "-OK-pResponseBuffer=%s-len=%d.",
+         reply.text.c_str(), reply.length);
+  }
+  Info("[Information] set_BodySarClearV2Ex done.");
+  return 0;
+}
+
+}  // namespace krill
+
+using namespace krill;
+
+extern "C" {
+
+int set_BodySarEnable(int bEnable) { return RunSetter(kSetEnableExport, bEnable); }
+int get_BodySarEnable(int* bEnable) { return RunGetterInto(kGetEnableExport, bEnable); }
+int set_BodySarON(int dIndex) { return RunSetter(kSetOnExport, dIndex); }
+int get_BodySarON(int* dIndex) { return RunGetterInto(kGetOnExport, dIndex); }
+int set_BodySarMode(int bMode) { return RunSetter(kSetModeExport, bMode); }
+int get_BodySarMode(int* bMode) { return RunGetterInto(kGetModeExport, bMode); }
+int set_BodySarProfile(int dIndex) { return RunSetter(kSetProfileExport, dIndex); }
+int get_BodySarProfile(unsigned int* dIndex) { return RunGetterInto(kGetProfileExport, dIndex); }
+
+int set_BodySarClear() {
+  Info("[Information] set_BodySarClear enter.");
+  int result = 0;
+  const Road road = ChooseRoad("set_BodySarClear", true, "nRetV2Ex", &result);
+  if (road == Road::kRefused) return result;
+  if (road == Road::kBridge) {
+    result = set_BodySarClearV2Ex();
+    Info("[Information] set_BodySarClear IsMsSarInterface bRet=%d, nRetV2Ex=%d done.", 1, result);
+    return result;
+  }
+  std::string reply;
+  if (road == Road::kDirectType1)
+    result = IGlobalTools::SendAtCommand("AT+BODYSARCLEAR", &reply);
+  else
+    result = SendDirectSetter("AT+BODYSARCLEAR\r\n", ntype == kTypeKestrel || ntype == kTypeOsprey, &reply);
+  Info("[Information] set_BodySarClear done. ");
+  return result;
+}
+
+int get_ImeiInfo(char* pResponseBuffer) {
+  Info("[Information] get_GetImeiInfo enter.");
+  Info("[Information] get_ImeiInfoV2Ex enter.");
+  const std::string& known = g_MoblieBandInfo.strImeiInfo;
+  int answer = 2;
+  if (known.empty()) {
+    Info("[Information] get_ImeiInfoV2Ex strImeiInfo=%s.", known.c_str());
+  } else {
+    std::memcpy(pResponseBuffer, known.c_str(), known.size() + 1);
+    Info("[Information] get_ImeiInfoV2Ex strImeiInfo.length=%d strImeiInfo=%s.", static_cast<int>(known.size()),
+         known.c_str());
+    answer = 0;
+  }
+  // The caller's buffer is only known to hold text once this library wrote it.
+  Info("[Information] get_ImeiInfo IsMsSarInterface bRet=%d, pResponseBuffer=%s, nRetV2Ex=%d done.", 0,
+       answer == 0 ? pResponseBuffer : "", answer);
+  if (answer == 0) return 0;
+
+  std::string reply;
+  int result = IGlobalTools::SendAtCommand("AT+CGSN\r\n", &reply);
+  if (result == 0) {
+    for (char& c : reply) c = static_cast<char>(plat::AsciiUpper(static_cast<unsigned char>(c)));
+    Info("[Info][get_ImeiInfo] ExecuteCmd Success,Response Data %s", reply.c_str());
+    if (!HasOk(reply)) {
+      Log(kLevelFailure, "[Error]get_GetImeiInfo] Execute AT+CGSN? Error.");
+      result = kUnusableReply;
+    } else {
+      const auto start = reply.find("\r\n");
+      const auto end = reply.rfind("\r\n\r\nOK\r\n");
+      std::string candidate;
+      if (start != std::string::npos && end != std::string::npos && end >= start + 2)
+        candidate = reply.substr(start + 2, end - start - 2);
+      bool digits = candidate.size() == 15;
+      for (char c : candidate) digits = digits && c >= '0' && c <= '9';
+      if (digits) {
+        std::memcpy(pResponseBuffer, candidate.c_str(), candidate.size() + 1);
+        Info("[Info][get_GetImeiInfo] get dynamic IMEI code = [%s]", candidate.c_str());
+      } else {
+        Info("[Info][get_GetImeiInfo] parse return value fail");
+        result = kNotServed;
+      }
+    }
+  }
+  Info("[Information] get_GetImeiInfo done. ");
+  return result;
+}
+
+}  // extern "C"

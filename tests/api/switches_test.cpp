@@ -1,0 +1,428 @@
+// The switch exports and the IMEI: in this process against the simulated notebook (the direct
+// road, and the bridge road through the real bridge beside this test program), and end to end in
+// a client process of the built library beside the real bridge or a stand-in for it.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <functional>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "api/exports.h"
+#include "api/identify/identify.h"
+#include "api/switches/switches.h"
+#include "bridge/messages/records.h"
+#include "platform/mbn.h"
+#include "platform/text.h"
+#include "sim/testing.h"
+#include "tests/bridge/test_support.h"
+
+namespace {
+
+using namespace txltest;
+
+// What the library's own channel sent to the modem's AT command service, in order.
+std::vector<std::string> DirectTexts() {
+  std::vector<std::string> texts;
+  for (const auto& r : sim::testing::Requests())
+    if (r.op == "set") texts.emplace_back(r.data.begin(), r.data.end());
+  return texts;
+}
+
+class SwitchesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    sim::testing::ResetAll();
+    krill::ntype = krill::kTypeUnknown;
+    krill::g_ulRetValue = 1;
+    krill::g_MoblieBandInfo = {};
+    if (krill::g_InterfaceManager) krill::g_InterfaceManager->Release();
+    krill::g_InterfaceManager = nullptr;
+  }
+  void TearDown() override { sim::testing::ResetAll(); }
+  // Writes modem.ini, identifies the module and forgets what identification sent.
+  void Identify(const std::string& ini, std::uint32_t expected_type) {
+    WriteFile(machine_.ModemIni(), ini);
+    unsigned int flag = 0;
+    krill::get_IsMBIMReadyV2Ex(&flag);
+    ASSERT_EQ(expected_type, krill::ntype);
+    sim::testing::ResetAll();
+  }
+
+  TempDir dir_;
+  MachineDirScope machine_{dir_.path()};
+};
+
+// Osprey whose firmware keeps the bridge road closed, Kestrel whose bridge refuses the probe:
+// both use the library's own channel.
+const std::string kOspreyDirect = "[module]\nfirmware=41400.1000.00.04.01.12\n";
+const std::string kKestrelDirect = "[module]\nfamily=kestrel\n[faults]\nfail=ms_sar:open=0x80004005\n";
+
+TEST(ParseSwitchReplyTest, Cases) {
+  const struct {
+    const char* reply;
+    int answer;
+  } cases[] = {{"\r\n+BODYSARON: 1\r\n\r\nOK\r\n", 1},
+               {"\r\n+BODYSARON:1\r\n\r\nOK\r\n", 1},
+               {"+BODYSARPROFILE: 2\r\n", 0},
+               {"+BODYSAREN: 0", 0},
+               {"BODYSARON: 1\r\nOK", 0},  // no plus sign
+               {"+BODYSARON 1", 0},        // no colon
+               {"+BODYSARON:", 0},         // nothing after the colon
+               {"+BODYSARON:  1", 0},      // only one blank is skipped
+               {"OK +X: 1 +Y: 0", 1},      // the first plus sign counts
+               {"", 0}};
+  for (const auto& c : cases) EXPECT_EQ(c.answer, krill::ParseSwitchReply(c.reply)) << c.reply;
+}
+
+// Every switch export, by name, with an out value where it has one.
+struct Call {
+  const char* name;
+  std::function<int(int* out)> run;
+};
+const std::vector<Call>& Calls() {
+  static const std::vector<Call> calls = {
+      {"set_BodySarEnable", [](int*) { return set_BodySarEnable(1); }},
+      {"get_BodySarEnable", [](int* v) { return get_BodySarEnable(v); }},
+      {"set_BodySarON", [](int*) { return set_BodySarON(1); }},
+      {"get_BodySarON", [](int* v) { return get_BodySarON(v); }},
+      {"set_BodySarMode", [](int*) { return set_BodySarMode(1); }},
+      {"get_BodySarMode", [](int* v) { return get_BodySarMode(v); }},
+      {"set_BodySarProfile", [](int*) { return set_BodySarProfile(1); }},
+      {"get_BodySarProfile",
+       [](int* v) {
+         unsigned int u = static_cast<unsigned int>(*v);
+         const int r = get_BodySarProfile(&u);
+         *v = static_cast<int>(u);
+         return r;
+       }},
+      {"set_BodySarClear", [](int*) { return set_BodySarClear(); }}};
+  return calls;
+}
+const Call& CallOf(const std::string& name) {
+  for (const Call& c : Calls())
+    if (name == c.name) return c;
+  throw std::runtime_error("no export " + name);
+}
+
+TEST_F(SwitchesTest, BeforeIdentificationEveryExportAnswersFiveAndSendsNothing) {
+  for (const Call& c : Calls()) {
+    int value = -7;
+    EXPECT_EQ(5, c.run(&value)) << c.name;
+    EXPECT_EQ(-7, value) << c.name;
+  }
+  EXPECT_TRUE(sim::testing::Requests().empty());
+  EXPECT_EQ(krill::kTypeUnknown, krill::ntype);
+}
+
+TEST_F(SwitchesTest, NeitherFamilyGetsPlainTextsWithoutLineEndAndNoOkCheck) {
+  Identify("[module]\nfamily=other\n[at_replies]\nAT+BODYSAR = \\r\\nERROR\\r\\n\n", krill::kTypeOther);
+  for (const char* name : {"set_BodySarMode", "get_BodySarMode", "set_BodySarProfile", "get_BodySarProfile"}) {
+    int value = -7;
+    EXPECT_EQ(5, CallOf(name).run(&value)) << name;
+    EXPECT_EQ(-7, value) << name;
+  }
+  EXPECT_TRUE(DirectTexts().empty());
+  EXPECT_EQ(0, set_BodySarEnable(1));
+  EXPECT_EQ(0, set_BodySarON(0));
+  EXPECT_EQ(0, set_BodySarClear());
+  int value = -7;
+  EXPECT_EQ(0, get_BodySarON(&value));
+  EXPECT_EQ(0, value);
+  EXPECT_EQ((std::vector<std::string>{"AT+BODYSAREN = 1", "AT+BODYSARON = 0", "AT+BODYSARCLEAR", "AT+BODYSARON?"}),
+            DirectTexts());
+}
+
+struct NoOkCase {
+  const char* name;
+  const char* modem;  // kOspreyDirect or kKestrelDirect
+  std::uint32_t type;
+  const char* call;
+  int result;
+  const char* sent;
+};
+void PrintTo(const NoOkCase& c, std::ostream* os) { *os << c.name; }
+
+class DirectSetterTest : public SwitchesTest, public ::testing::WithParamInterface<NoOkCase> {};
+
+TEST_P(DirectSetterTest, ReplyWithoutOk) {
+  const NoOkCase& c = GetParam();
+  Identify(std::string(c.modem) + "[at_replies]\nAT+BODYSAR = \\r\\nERROR\\r\\n\n", c.type);
+  int value = 0;
+  EXPECT_EQ(c.result, CallOf(c.call).run(&value));
+  EXPECT_EQ(std::vector<std::string>{c.sent}, DirectTexts());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    NoOk, DirectSetterTest,
+    ::testing::Values(
+        NoOkCase{"KestrelEnable", kKestrelDirect.c_str(), 2, "set_BodySarEnable", 4, "AT+BODYSAREN = 1\r\n"},
+        NoOkCase{"KestrelOn", kKestrelDirect.c_str(), 2, "set_BodySarON", 4, "AT+BODYSARON = 1\r\n"},
+        NoOkCase{"KestrelClear", kKestrelDirect.c_str(), 2, "set_BodySarClear", 4, "AT+BODYSARCLEAR\r\n"},
+        NoOkCase{"KestrelMode", kKestrelDirect.c_str(), 2, "set_BodySarMode", 0, "AT+BODYSARMODE = 1\r\n"},
+        NoOkCase{"KestrelProfile", kKestrelDirect.c_str(), 2, "set_BodySarProfile", 0, "AT+BODYSARPROFILE = 1\r\n"},
+        NoOkCase{"OspreyMode", kOspreyDirect.c_str(), 3, "set_BodySarMode", 4, "AT+BODYSARMODE = 1\r\n"},
+        NoOkCase{"OspreyProfile", kOspreyDirect.c_str(), 3, "set_BodySarProfile", 4, "AT+BODYSARPROFILE = 1\r\n"},
+        NoOkCase{"OspreyEnable", kOspreyDirect.c_str(), 3, "set_BodySarEnable", 4, "AT+BODYSAREN = 1\r\n"}),
+    [](const ::testing::TestParamInfo<NoOkCase>& p) { return std::string(p.param.name); });
+
+TEST_F(SwitchesTest, DirectSettersReachTheModemFirmware) {
+  Identify(kOspreyDirect, krill::kTypeOsprey);
+  EXPECT_EQ(0, set_BodySarON(1));
+  int value = -7;
+  EXPECT_EQ(0, get_BodySarON(&value));
+  EXPECT_EQ(1, value);
+  EXPECT_EQ(0, set_BodySarON(0));
+  EXPECT_EQ(0, get_BodySarON(&value));
+  EXPECT_EQ(0, value);
+}
+
+struct GetterReplyCase {
+  const char* name;
+  const char* reply;  // modem.ini escapes
+  int value;
+};
+void PrintTo(const GetterReplyCase& c, std::ostream* os) { *os << c.name; }
+
+class DirectGetterTest : public SwitchesTest, public ::testing::WithParamInterface<GetterReplyCase> {};
+
+TEST_P(DirectGetterTest, ValueIsZeroOrOne) {
+  const GetterReplyCase& c = GetParam();
+  Identify(kOspreyDirect + "[at_replies]\nAT+BODYSARPROFILE? = " + c.reply + "\n", krill::kTypeOsprey);
+  unsigned int value = 7;
+  EXPECT_EQ(0, get_BodySarProfile(&value));
+  EXPECT_EQ(static_cast<unsigned int>(c.value), value);
+}
+
+INSTANTIATE_TEST_SUITE_P(Replies, DirectGetterTest,
+                         ::testing::Values(GetterReplyCase{"OneWithBlank", "\\r\\n+BODYSARPROFILE: 1\\r\\n\\r\\nOK\\r\\n", 1},
+                                           GetterReplyCase{"OneWithoutBlank", "\\r\\n+BODYSARPROFILE:1\\r\\nOK\\r\\n", 1},
+                                           GetterReplyCase{"TwoReadsAsZero", "\\r\\n+BODYSARPROFILE: 2\\r\\nOK\\r\\n", 0},
+                                           GetterReplyCase{"NoPlusSign", "\\r\\nBODYSARPROFILE: 1\\r\\nOK\\r\\n", 0}),
+                         [](const ::testing::TestParamInfo<GetterReplyCase>& p) { return std::string(p.param.name); });
+
+TEST_F(SwitchesTest, BridgeRoadRoundTripsEverySwitch) {
+  Identify("", krill::kTypeOsprey);
+  int value = -7;
+  unsigned int profile = 7;
+  EXPECT_EQ(0, set_BodySarEnable(0));
+  EXPECT_EQ(0, get_BodySarEnable(&value));
+  EXPECT_EQ(0, value);
+  EXPECT_EQ(0, set_BodySarMode(1));
+  EXPECT_EQ(0, get_BodySarMode(&value));
+  EXPECT_EQ(1, value);
+  EXPECT_EQ(0, set_BodySarON(1));
+  EXPECT_EQ(0, get_BodySarON(&value));
+  EXPECT_EQ(1, value);
+  EXPECT_EQ(0, set_BodySarProfile(0));
+  EXPECT_EQ(0, get_BodySarProfile(&profile));
+  EXPECT_EQ(0u, profile);
+  // Nothing went over the library's own channel.
+  EXPECT_TRUE(DirectTexts().empty());
+}
+
+TEST_F(SwitchesTest, BridgeClearOnOspreyLeavesEnabledModeZeroProfileOneAndDefaultTables) {
+  Identify("", krill::kTypeOsprey);
+  ASSERT_EQ(0, set_BodySarEnable(0));
+  ASSERT_EQ(0, set_BodySarMode(1));
+  ASSERT_EQ(0, set_BodySarProfile(0));
+  EXPECT_EQ(0, set_BodySarClear());
+  int value = -7;
+  unsigned int profile = 7;
+  EXPECT_EQ(0, get_BodySarEnable(&value));
+  EXPECT_EQ(1, value);
+  EXPECT_EQ(0, get_BodySarMode(&value));
+  EXPECT_EQ(0, value);
+  EXPECT_EQ(0, get_BodySarProfile(&profile));
+  EXPECT_EQ(1u, profile);
+
+  // Both profile tables now hold the default elements.
+  const std::string item = ReadFile(dir_.path() / "modem" / "nvm" / "103d0000.bin");
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(item.data());
+  using vexel::OspreyPowerTable;
+  using vexel::TxPowerElement;
+  ASSERT_GE(item.size(), static_cast<std::size_t>(OspreyPowerTable::ItemOffset(2)));
+  for (std::uint32_t p : {0u, 1u}) {
+    const std::uint8_t* table = bytes + OspreyPowerTable::ItemOffset(p);
+    EXPECT_EQ(6, vexel::GetU16(table + OspreyPowerTable::k3gCount)) << p;
+    EXPECT_EQ(45, vexel::GetU16(table + OspreyPowerTable::k4gCount)) << p;
+    const std::uint8_t* band6 = table + OspreyPowerTable::k3gElements + 5 * TxPowerElement::kSize;
+    EXPECT_EQ(6, vexel::GetU16(band6 + TxPowerElement::kBand));
+    EXPECT_EQ(376, vexel::GetU16(band6 + TxPowerElement::kPortD));
+    const std::uint8_t* band30 = table + OspreyPowerTable::k4gElements + 23 * TxPowerElement::kSize;
+    EXPECT_EQ(30, vexel::GetU16(band30 + TxPowerElement::kBand));
+    EXPECT_EQ(352, vexel::GetU16(band30 + TxPowerElement::kPortA));
+    const std::uint8_t* band41 = table + OspreyPowerTable::k4gElements + 40 * TxPowerElement::kSize;
+    EXPECT_EQ(41, vexel::GetU16(band41 + TxPowerElement::kBand));
+    EXPECT_EQ(37, vexel::GetU16(band41 + TxPowerElement::kCarried));
+    EXPECT_EQ(368, vexel::GetU16(band41 + TxPowerElement::kPortC));
+  }
+}
+
+TEST_F(SwitchesTest, BridgeClearOnKestrelResetsOnlyThePowerEntriesOfTablesZeroAndOne) {
+  Identify("[module]\nfamily=kestrel\n", krill::kTypeKestrel);
+  using vexel::KestrelTableSet;
+  using vexel::ProfilePowerImage;
+  auto read = [] {
+    std::vector<std::uint8_t> image(krill::kProfilePowerImageBytes, 0);
+    EXPECT_EQ(0, krill::CallBridge(krill::KestrelVexelAtSendFun, "AT+BODYSAR?\r\n", image.data()).result);
+    return image;
+  };
+  const std::vector<std::uint8_t> before = read();
+  EXPECT_EQ(0, set_BodySarClear());
+  const std::vector<std::uint8_t> after = read();
+  auto table = [](const std::vector<std::uint8_t>& image, std::size_t t) {
+    return image.data() + ProfilePowerImage::kTableOffset + KestrelTableSet::TableOffset(t);
+  };
+  for (std::size_t t = 0; t < 2; ++t) {
+    for (std::size_t b = 0; b < KestrelTableSet::k3gBands; ++b)
+      EXPECT_EQ(376, vexel::GetU16(table(after, t) + 2 * (KestrelTableSet::k3gWord + b))) << t << "/" << b;
+    for (std::size_t b = 0; b < KestrelTableSet::k4gBands; ++b)
+      EXPECT_EQ(368, vexel::GetU16(table(after, t) + 2 * (KestrelTableSet::k4gWord + b))) << t << "/" << b;
+  }
+  // The head of table 0 and all of table 2 are the modem's own, as they were.
+  EXPECT_TRUE(std::equal(table(before, 0), table(before, 0) + KestrelTableSet::kHeadSize, table(after, 0)));
+  EXPECT_TRUE(std::equal(table(before, 2), table(before, 2) + KestrelTableSet::kTableSize, table(after, 2)));
+}
+
+TEST_F(SwitchesTest, ImeiFromThePlatformSendsNothing) {
+  Identify("[module]\nimei=490154203237518\n[setupapi]\ncount=0\n", krill::kTypeOsprey);
+  char buffer[32] = "untouched";
+  EXPECT_EQ(0, get_ImeiInfo(buffer));
+  EXPECT_STREQ("490154203237518", buffer);
+  EXPECT_TRUE(DirectTexts().empty());
+}
+
+struct ImeiCase {
+  const char* name;
+  const char* reply;  // modem.ini escapes
+  int result;
+  const char* buffer;
+};
+void PrintTo(const ImeiCase& c, std::ostream* os) { *os << c.name; }
+
+class ImeiTest : public SwitchesTest, public ::testing::WithParamInterface<ImeiCase> {};
+
+TEST_P(ImeiTest, FromTheModemsReply) {
+  const ImeiCase& c = GetParam();
+  Identify(std::string("[module]\nimei=\n[at_replies]\nAT+CGSN = ") + c.reply + "\n", krill::kTypeOsprey);
+  char buffer[32] = "untouched";
+  EXPECT_EQ(c.result, get_ImeiInfo(buffer));
+  EXPECT_STREQ(c.buffer, buffer);
+  EXPECT_EQ(std::vector<std::string>{"AT+CGSN\r\n"}, DirectTexts());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Replies, ImeiTest,
+    ::testing::Values(ImeiCase{"FifteenDigits", "\\r\\n356938035643809\\r\\n\\r\\nOK\\r\\n", 0, "356938035643809"},
+                      ImeiCase{"WithALetter", "\\r\\n35693803564380A\\r\\n\\r\\nOK\\r\\n", 5, "untouched"},
+                      ImeiCase{"FourteenDigits", "\\r\\n35693803564380\\r\\n\\r\\nOK\\r\\n", 5, "untouched"},
+                      ImeiCase{"NoOk", "\\r\\n356938035643809\\r\\n\\r\\nERROR\\r\\n", 4, "untouched"},
+                      ImeiCase{"LowerCaseOk", "\\r\\n356938035643809\\r\\n\\r\\nok\\r\\n", 0, "356938035643809"}),
+    [](const ::testing::TestParamInfo<ImeiCase>& p) { return std::string(p.param.name); });
+
+// ---- End to end --------------------------------------------------------------------------------
+
+#if defined(KRILL_CLIENT)
+class ClientTest : public ::testing::Test {
+ protected:
+  enum class Bridge { kNone, kReal, kFake };
+  void Place(Bridge bridge) {
+    fs::create_directories(host_);
+    fs::copy_file(KRILL_CLIENT, host_ / "krill_client");
+    fs::copy_file(KRILL_LIBRARY, host_ / fs::path(KRILL_LIBRARY).filename());
+    if (bridge == Bridge::kReal) fs::copy_file(fs::path(TXL_BIN_DIR) / "VexelSarDll.so", host_ / "VexelSarDll.so");
+    if (bridge == Bridge::kFake) fs::copy_file(FAKE_BRIDGE, host_ / "VexelSarDll.so");
+    WriteFile(host_ / "fbconfig.ini", "[BASE_CONFIG]\nLOG_LV=2\n");
+  }
+  // Runs the client with the calls; its printed lines (the bridge's console lines left out).
+  std::vector<std::string> Run(const std::string& calls, const std::string& env = "") {
+    const fs::path out = dir_.path() / "out.txt";
+    const std::string cmd = "cd / && env TXL_MACHINE_DIR='" + (dir_.path() / "machine").string() +
+                            "' FAKE_BRIDGE_LOG='" + FakeLog().string() + "' " + env + " '" +
+                            (host_ / "krill_client").string() + "' " + calls + " > '" + out.string() + "' 2>/dev/null";
+    const int status = std::system(cmd.c_str());
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << cmd;
+    std::vector<std::string> lines;
+    for (const auto& line : Lines(ReadFile(out)))
+      if (std::regex_search(line, std::regex(R"(^[a-z-]+(=-?\d+)? -> )"))) lines.push_back(line);
+    return lines;
+  }
+  fs::path FakeLog() const { return dir_.path() / "bridge.txt"; }
+  std::string ApiLog() const { return ReadFile(host_ / "UpdateDebugLog.log"); }
+
+  TempDir dir_;
+  fs::path host_ = dir_.path() / "host";
+};
+
+TEST_F(ClientTest, BesideTheRealBridge) {
+  Place(Bridge::kReal);
+  EXPECT_EQ((std::vector<std::string>{"ready -> 0 1", "set-mode=1 -> 0", "get-mode -> 0 1", "clear -> 0",
+                                      "get-enable -> 0 1", "get-mode -> 0 0", "get-profile -> 0 1",
+                                      "imei -> 0 356938035643809"}),
+            Run("ready set-mode=1 get-mode clear get-enable get-mode get-profile imei"));
+  const std::string log = ApiLog();
+  EXPECT_NE(log.find("[Information]get_IsMBIMReadyV2Ex-vexelAtSendFun-OK-WOutIno=OK-len=2."), std::string::npos);
+  EXPECT_NE(log.find("[Information]set_BodySarClearV2Ex-vexelAtSendFun-strATTable1Value-OK-pResponseBuffer=OK-len=2."),
+            std::string::npos);
+  EXPECT_NE(log.find("[Information]get_BodySarModeV2Ex-vexelAtSendFun-OK-pResponseBuffer=1-len=1."),
+            std::string::npos);
+}
+
+TEST_F(ClientTest, WithoutTheBridgeEveryCallLogsTheLoadFailure) {
+  Place(Bridge::kNone);
+  EXPECT_EQ((std::vector<std::string>{"ready -> 0 0", "set-enable=1 -> 2", "get-on -> 2 -7"}),
+            Run("ready set-enable=1 get-on"));
+  const std::string log = ApiLog();
+  std::size_t failures = 0;
+  for (auto at = log.find("NULL == dllHandle ErrorCode ="); at != std::string::npos;
+       at = log.find("NULL == dllHandle ErrorCode =", at + 1))
+    ++failures;
+  EXPECT_EQ(3u, failures) << log;
+  EXPECT_NE(log.find("dllpath=" + (host_ / "VexelSarDll.so").string()), std::string::npos) << log;
+  EXPECT_NE(log.find("[Information] set_BodySarEnable SUCESS !=IsMsSarInterface bRet=0 -ulRetValue=2."),
+            std::string::npos);
+}
+
+TEST_F(ClientTest, ProbeFailureGivesThreeToEveryOperation) {
+  Place(Bridge::kFake);
+  EXPECT_EQ((std::vector<std::string>{"ready -> 0 0", "set-enable=1 -> 3", "get-on -> 3 -7"}),
+            Run("ready set-enable=1 get-on", "FAKE_BRIDGE_PROBE=0x80004005"));
+  EXPECT_EQ((std::vector<std::string>{"at\\r\\n", "at\\r\\n", "at\\r\\n"}), Lines(ReadFile(FakeLog())));
+}
+
+TEST_F(ClientTest, BridgeRepliesAreReadAsNumbers) {
+  Place(Bridge::kFake);
+  EXPECT_EQ((std::vector<std::string>{"ready -> 0 1", "get-profile -> 0 2", "get-on -> 0 2"}),
+            Run("ready get-profile get-on", "FAKE_BRIDGE_REPLY=2"));
+  EXPECT_EQ((std::vector<std::string>{"ready -> 0 1", "get-mode -> 0 0", "get-enable -> 0 0"}),
+            Run("ready get-mode get-enable", "FAKE_BRIDGE_REPLY=none"));
+  EXPECT_EQ((std::vector<std::string>{"ready -> 0 1", "get-mode -> 3 -7", "set-mode=1 -> 3"}),
+            Run("ready get-mode set-mode=1", "FAKE_BRIDGE_FAIL_ON=AT+BODYSARMODE"));
+}
+
+TEST_F(ClientTest, ClearStopsAtTheFirstTableWrite) {
+  Place(Bridge::kFake);
+  EXPECT_EQ((std::vector<std::string>{"ready -> 0 1", "clear -> 3"}),
+            Run("ready clear", "FAKE_BRIDGE_FAIL_ON=at+bodysar="));
+  EXPECT_EQ((std::vector<std::string>{"at\\r\\n", "at\\r\\n", "AT+BODYSAREN = 1\\r\\n", "AT+BODYSARMODE = 0\\r\\n",
+                                      "AT+BODYSARPROFILE = 0\\r\\n", "at+bodysar=\\r\\n"}),
+            Lines(ReadFile(FakeLog())));
+  EXPECT_NE(ApiLog().find("[Information]set_BodySarClearV2Ex-vexelAtSendFun-strATTable0Value-fail-ErrorCode="),
+            std::string::npos);
+}
+
+TEST_F(ClientTest, KestrelClearReadsTheModemsTablesFirst) {
+  Place(Bridge::kFake);
+  WriteFile(dir_.path() / "machine" / "modem" / "modem.ini", "[module]\nfamily=kestrel\n");
+  EXPECT_EQ((std::vector<std::string>{"ready -> 0 1", "clear -> 3"}),
+            Run("ready clear", "FAKE_BRIDGE_FAIL_ON=AT+BODYSAR?"));
+  // A failed read sends none of the six commands.
+  EXPECT_EQ((std::vector<std::string>{"at\\r\\n", "at\\r\\n", "AT+BODYSAR?\\r\\n"}), Lines(ReadFile(FakeLog())));
+}
+#endif
+
+}  // namespace
