@@ -2,13 +2,21 @@
 // makes to each family's record, the read-back text, and the bound on what get_BodySarValue writes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "api/exports.h"
+#include "api/identify/identify.h"
 #include "api/values/value_records.h"
 #include "api/values/value_text.h"
+#include "platform/mbn.h"
+#include "platform/text.h"
+#include "sim/testing.h"
+#include "tests/bridge/test_support.h"
 
 namespace {
 
@@ -70,6 +78,8 @@ struct ParseCase {
   Technology tech;
   std::vector<std::pair<std::string, std::string>> pairs;  // value text, mask
 };
+
+void PrintTo(const ParseCase& c, std::ostream* os) { *os << c.name; }
 
 class ParseTest : public ::testing::TestWithParam<ParseCase> {};
 
@@ -152,6 +162,8 @@ struct KestrelCase {
   int result;
   std::vector<std::pair<std::size_t, std::uint16_t>> words;  // offset, new value; nothing else changes
 };
+
+void PrintTo(const KestrelCase& c, std::ostream* os) { *os << c.name; }
 
 class KestrelApplyTest : public ::testing::TestWithParam<KestrelCase> {};
 
@@ -384,4 +396,328 @@ TEST(BodySarValueBuffer, NeverWritesPastItsBound) {
   }
 }
 
+// ---- The exports, on both roads ---------------------------------------------------------------------
+//
+// The bridge road runs against a stand-in for the bridge's entry points that keeps one family's
+// table image; the identification and the direct road run against the simulated modem.
+
+struct FakeBridge {
+  int probe = 0;  // result of "at\r\n"
+  int read = 0;   // result of a table query (the image is copied only on 0)
+  int write = 0;  // result of a table write (the image is kept only on 0)
+  unsigned profile = 1;
+  std::vector<std::uint8_t> osprey = std::vector<std::uint8_t>(vexel::OspreyPowerTable::kSize);
+  std::vector<std::uint8_t> kestrel = std::vector<std::uint8_t>(vexel::KestrelTableSet::kSize);
+  std::vector<std::string> commands;
+  int reads = 0;
+  int writes = 0;
+};
+FakeBridge* g_bridge = nullptr;
+
+int FakeEntry(bool kestrel, const char16_t* command, char16_t* out, int* length, void* table) {
+  std::string c = plat::Utf16ToUtf8(command);
+  for (char& ch : c) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+  g_bridge->commands.push_back(c);
+  auto reply = [&](const std::u16string& text) {
+    std::copy(text.begin(), text.end(), out);
+    out[text.size()] = u'\0';
+    *length = static_cast<int>(text.size());
+  };
+  auto& store = kestrel ? g_bridge->kestrel : g_bridge->osprey;
+  auto* bytes = static_cast<std::uint8_t*>(table) +
+                (kestrel ? vexel::ProfilePowerImage::kTableOffset : vexel::MaxTxPwrRecord::kTableOffset);
+  if (c == "at\r\n") {
+    reply(g_bridge->probe == 0 ? u"OK" : u"ERROR");
+    return g_bridge->probe;
+  }
+  if (c.find("at+bodysarprofile?") != std::string::npos) {
+    reply(plat::Utf8ToUtf16(std::to_string(g_bridge->profile)));
+    return 0;
+  }
+  if (c.find("at+bodysar=") != std::string::npos) {
+    if (g_bridge->write) return g_bridge->write;
+    std::memcpy(store.data(), bytes, store.size());
+    ++g_bridge->writes;
+    reply(u"OK");
+    return 0;
+  }
+  if (c.find("at+bodysar?") != std::string::npos) {
+    if (g_bridge->read) return g_bridge->read;
+    std::memcpy(bytes, store.data(), store.size());
+    ++g_bridge->reads;
+    reply(u"OK");
+    return 0;
+  }
+  return 50;
+}
+int FakeOsprey(const char16_t* c, char16_t* o, int* l, void* t) { return FakeEntry(false, c, o, l, t); }
+int FakeKestrel(const char16_t* c, char16_t* o, int* l, void* t) { return FakeEntry(true, c, o, l, t); }
+
+const std::u16string kAtService = u"{ffffffff-abca-4b11-a4e2-f2fc87f94488}";
+
+class ExportsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    sim::testing::ResetAll();
+    g_bridge = &bridge_;
+    const MaxTxPwrRecord factory = Factory();
+    std::copy(factory.begin() + 6, factory.begin() + 6 + bridge_.osprey.size(), bridge_.osprey.begin());
+    for (std::size_t i = 0; i < bridge_.kestrel.size(); ++i) bridge_.kestrel[i] = static_cast<std::uint8_t>(i * 11 + 1);
+    buffer_.assign(kBodySarValueTextBytes + 64, '#');
+  }
+  void TearDown() override {
+    krill::ntype = kTypeUnknown;
+    krill::vexelAtSendFun = nullptr;
+    krill::KestrelVexelAtSendFun = nullptr;
+    g_bridge = nullptr;
+    sim::testing::ResetAll();
+  }
+  // The notebook's manager object keeps the modem as it was when it was made: each change of
+  // modem.ini starts with a new one.
+  static void ForgetManager() {
+    if (krill::g_InterfaceManager) krill::g_InterfaceManager->Release();
+    krill::g_InterfaceManager = nullptr;
+  }
+  void Osprey(const std::string& ini = "") {
+    txltest::WriteFile(machine_.ModemIni(), "[module]\nfamily=osprey\n" + ini);
+    ForgetManager();
+    krill::ntype = kTypeOsprey;
+    krill::vexelAtSendFun = FakeOsprey;
+  }
+  void Kestrel(const std::string& ini = "") {
+    txltest::WriteFile(machine_.ModemIni(), "[module]\nfamily=kestrel\n" + ini);
+    ForgetManager();
+    krill::ntype = kTypeKestrel;
+    krill::KestrelVexelAtSendFun = FakeKestrel;
+  }
+  // The bridge stored image, as a record the library would see.
+  MaxTxPwrRecord OspreyStored() const {
+    MaxTxPwrRecord r{};
+    std::copy(bridge_.osprey.begin(), bridge_.osprey.end(), r.begin() + 6);
+    return r;
+  }
+  std::uint16_t KestrelStoredWord(std::size_t image_offset) const {
+    return GetU16(bridge_.kestrel.data() + image_offset - vexel::ProfilePowerImage::kTableOffset);
+  }
+  std::string Text() const { return std::string(buffer_.data()); }
+  // No byte past the get_BodySarValue bound was touched.
+  bool GuardIntact() const {
+    for (std::size_t i = kBodySarValueTextBytes; i < buffer_.size(); ++i)
+      if (buffer_[i] != '#') return false;
+    return true;
+  }
+  static std::vector<std::string> AtTexts() {
+    std::vector<std::string> texts;
+    for (const auto& r : sim::testing::Requests())
+      if (r.op == "set" && r.service == kAtService) texts.emplace_back(r.data.begin(), r.data.end());
+    return texts;
+  }
+  static int Set(std::string text) { return set_BodySarValue(text.data()); }
+
+  FakeBridge bridge_;
+  std::vector<char> buffer_;
+  txltest::TempDir dir_;
+  txltest::MachineDirScope machine_{dir_.path()};
+};
+
+TEST_F(ExportsTest, NotIdentifiedFailsWithFiveAndSendsNothing) {
+  txltest::WriteFile(machine_.ModemIni(), "[module]\nfamily=osprey\n");
+  krill::vexelAtSendFun = FakeOsprey;
+  EXPECT_EQ(Set(R"(1,200,"0x1")"), 5);
+  EXPECT_EQ(get_BodySarValue(buffer_.data()), 5);
+  EXPECT_TRUE(bridge_.commands.empty());
+  EXPECT_TRUE(sim::testing::Requests().empty());
+  EXPECT_EQ(buffer_[0], '#');
+}
+
+TEST_F(ExportsTest, OspreyBridgeBand5ReachesItsElementAndTheMirrorAndReadsBackOnce) {
+  Osprey();
+  ASSERT_EQ(Set(R"(1,220,"0x10")"), 0);
+  EXPECT_EQ(bridge_.reads, 1);
+  EXPECT_EQ(bridge_.writes, 1);
+  const MaxTxPwrRecord stored = OspreyStored();
+  EXPECT_EQ(GetU16(stored.data() + k3gCountAt), 6);
+  EXPECT_EQ(GetU16(stored.data() + k4gCountAt), 45);
+  for (std::size_t i = 0; i < 6; ++i)
+    EXPECT_TRUE(AllPorts(ElementAt(stored, Element3gAt(i)), (i == 3 || i == 5) ? 352 : 376)) << i;
+  EXPECT_TRUE(AtTexts().empty());  // the bridge road sends nothing on the own channel
+
+  ASSERT_EQ(get_BodySarValue(buffer_.data()), 0);
+  const std::string text = Text();
+  EXPECT_EQ(text.rfind("+BODYSAR:\r\n1,235,\"0x1\"\r\n1,235,\"0x2\"\r\n1,235,\"0x8\"\r\n1,220,\"0x10\"\r\n1,235,\"0x80\"\r\n2,",
+                       0),
+            0u)
+      << text;
+  // Band 5 once per section; the band-6 element adds no line.
+  std::size_t band5_lines = 0;
+  for (std::size_t p = text.find("\"0x10\""); p != std::string::npos; p = text.find("\"0x10\"", p + 1)) ++band5_lines;
+  EXPECT_EQ(band5_lines, 2u) << text;
+  EXPECT_NE(text.find("\r\n2,230,\"0x10\"\r\n"), std::string::npos) << text;
+  EXPECT_TRUE(GuardIntact());
+}
+
+TEST_F(ExportsTest, OspreyBridgeRefusalsAndFailures) {
+  const struct {
+    const char* name;
+    std::string text;
+    int read, write;
+    int result;
+    int writes;
+  } cases[] = {
+      {"above the limit", R"(1,236,"0x1")", 0, 0, 5, 0},
+      {"read fails", R"(1,200,"0x1")", static_cast<int>(0x80004005), 0, 5, 0},
+      {"write fails", R"(1,200,"0x1")", 0, 50, 3, 0},
+      {"no comma", "1", 0, 0, 0, 1},
+      {"other selector", R"(7,200,"0x1")", 0, 0, 0, 1},
+  };
+  for (const auto& c : cases) {
+    bridge_ = FakeBridge{};
+    const MaxTxPwrRecord factory = Factory();
+    std::copy(factory.begin() + 6, factory.begin() + 6 + bridge_.osprey.size(), bridge_.osprey.begin());
+    bridge_.read = c.read;
+    bridge_.write = c.write;
+    Osprey();
+    EXPECT_EQ(Set(c.text), c.result) << c.name;
+    EXPECT_EQ(bridge_.writes, c.writes) << c.name;
+    MaxTxPwrRecord expected = factory;
+    if (c.writes) {
+      PutU16(expected.data() + k3gCountAt, 6);
+      PutU16(expected.data() + k4gCountAt, 45);
+    }
+    const MaxTxPwrRecord stored = OspreyStored();
+    EXPECT_TRUE(std::equal(stored.begin() + 6, stored.begin() + vexel::MaxTxPwrRecord::kSize, expected.begin() + 6))
+        << c.name;
+  }
+  bridge_.read = static_cast<int>(0x80004005);
+  EXPECT_EQ(get_BodySarValue(buffer_.data()), 3);
+  EXPECT_EQ(buffer_[0], '#');
+}
+
+TEST_F(ExportsTest, OspreyCountsFromTheModemAboveCapacityReadNoFurtherThanTheRecord) {
+  Osprey();
+  PutU16(bridge_.osprey.data() + vexel::OspreyPowerTable::k3gCount, 0xFFFF);
+  PutU16(bridge_.osprey.data() + vexel::OspreyPowerTable::k4gCount, 0xFFFF);
+  ASSERT_EQ(get_BodySarValue(buffer_.data()), 0);
+  EXPECT_LT(Text().size(), 2700u);
+  EXPECT_TRUE(GuardIntact());
+}
+
+TEST_F(ExportsTest, ProbeFailureIsReturnedUnchanged) {
+  Osprey();
+  bridge_.probe = static_cast<int>(0x80004005);
+  EXPECT_EQ(Set(R"(1,200,"0x1")"), 3);
+  EXPECT_EQ(get_BodySarValue(buffer_.data()), 3);
+  EXPECT_EQ(bridge_.commands, (std::vector<std::string>{"at\r\n", "at\r\n"}));
+}
+
+TEST_F(ExportsTest, KestrelBridgeWritesTheActiveProfileTableOnly) {
+  struct Case {
+    std::string text;
+    unsigned profile;
+    int result;
+    std::size_t at;  // image offset of the word that changes
+    std::uint16_t value;
+  };
+  const Case cases[] = {
+      {R"(1,235,"0x10")", 1, 0, Tx3gPowerAt(1, 4), 376},
+      {R"(1,235,"0x10")", 0, 0, Tx3gPowerAt(0, 4), 376},
+      {R"(2,230,"0x20000000000000000")", 2, 0, Tx4gPowerAt(2, 65), 368},
+      {R"(1,236,"0x10")", 1, 5, 0, 0},
+      {R"(1,200,"0x1")", 3, 5, 0, 0},
+  };
+  for (const Case& c : cases) {
+    bridge_ = FakeBridge{};
+    for (std::size_t i = 0; i < bridge_.kestrel.size(); ++i) bridge_.kestrel[i] = static_cast<std::uint8_t>(i * 11 + 1);
+    const std::vector<std::uint8_t> before = bridge_.kestrel;
+    bridge_.profile = c.profile;
+    Kestrel();
+    EXPECT_EQ(Set(c.text), c.result) << c.text << " profile " << c.profile;
+    EXPECT_EQ(bridge_.writes, c.result == 0 ? 1 : 0);
+    std::vector<std::uint8_t> expected = before;
+    if (c.result == 0) PutU16(expected.data() + c.at - vexel::ProfilePowerImage::kTableOffset, c.value);
+    EXPECT_EQ(bridge_.kestrel, expected) << c.text << " profile " << c.profile;
+  }
+}
+
+TEST_F(ExportsTest, KestrelBridgeReadBackOfTheActiveProfile) {
+  Kestrel();
+  PutU16(bridge_.kestrel.data() + Tx3gPowerAt(1, 4) - 4, 321);
+  PutU16(bridge_.kestrel.data() + Tx4gPowerAt(1, 65) - 4, 368);
+  ASSERT_EQ(get_BodySarValue(buffer_.data()), 0);
+  const std::string text = Text();
+  EXPECT_NE(text.find("\r\n1,200,\"0x10\"\r\n1,"), std::string::npos) << text;
+  EXPECT_NE(text.find("\r\n2,230,\"0x20000000000000000\"\r\nOK\r\n"), std::string::npos) << text;
+  EXPECT_EQ(KestrelStoredWord(Tx3gPowerAt(1, 4)), 321);  // a get writes nothing
+  EXPECT_EQ(bridge_.writes, 0);
+
+  bridge_.profile = 3;
+  buffer_.assign(buffer_.size(), '#');
+  EXPECT_EQ(get_BodySarValue(buffer_.data()), 5);
+  EXPECT_EQ(buffer_[0], '#');
+}
+
+// Direct road: the bridge answers its probe with "not supported", the own channel carries the text.
+TEST_F(ExportsTest, OspreyDirectWriteRunsTheBand5WorkaroundAndReadsTheModemsText) {
+  Osprey();
+  bridge_.probe = 50;
+  const std::string table = R"(1,200,"0x1",190,"0x2",205,"0x8",220,"0x10")";
+  ASSERT_EQ(Set(table), 0);
+  const auto sent = AtTexts();
+  ASSERT_GE(sent.size(), 4u);
+  EXPECT_EQ(sent[0], "AT+BODYSAR = " + table + "\r\n");
+  EXPECT_EQ(sent[1], "at+GTBAND5WA\r\n");
+  EXPECT_EQ(sent[sent.size() - 2],
+            "at@nvm:cal_mtpm.mtpm_tx_power_table[1].max_tx_pwr_3g.overrideVals[5].override_portA=352\r\n");
+  EXPECT_EQ(bridge_.writes, 0);
+
+  sim::testing::ResetAll();
+  ASSERT_EQ(get_BodySarValue(buffer_.data()), 0);
+  EXPECT_EQ(AtTexts(), (std::vector<std::string>{"AT+BODYSAR?\r\n"}));
+  const std::string text = Text();
+  EXPECT_EQ(text.rfind("+BODYSAR:", 0), 0u) << text;
+  EXPECT_NE(text.find("1,220,\"0x10\"\r\n"), std::string::npos) << text;
+}
+
+TEST_F(ExportsTest, DirectRoadReplies) {
+  const struct {
+    const char* name;
+    std::uint32_t type;
+    std::string ini;
+    int set_result;
+    std::vector<std::string> set_sent;
+  } cases[] = {
+      {"kestrel without OK", kTypeKestrel, "[at_replies]\nAT+BODYSAR = \\r\\nERROR\\r\\n\n", 4,
+       {"AT+BODYSAR = 1,200,\"0x1\"\r\n"}},
+      {"osprey without OK: no work-around", kTypeOsprey, "[at_replies]\nAT+BODYSAR = \\r\\nBUSY\\r\\n\n", 4,
+       {"AT+BODYSAR = 1,200,\"0x1\"\r\n"}},
+      {"kestrel with OK: no work-around", kTypeKestrel, "[at_replies]\nAT+BODYSAR = \\r\\nOK\\r\\n\n", 0,
+       {"AT+BODYSAR = 1,200,\"0x1\"\r\n"}},
+      {"other module: no line end, no OK check", kTypeOther, "[at_replies]\nAT+BODYSAR = \\r\\nERROR\\r\\n\n", 0,
+       {"AT+BODYSAR = 1,200,\"0x1\""}},
+      {"channel reply empty", kTypeOsprey, "[faults]\nempty=at_command:set\n", 4, {"AT+BODYSAR = 1,200,\"0x1\"\r\n"}},
+  };
+  for (const auto& c : cases) {
+    sim::testing::ResetAll();
+    bridge_ = FakeBridge{};
+    bridge_.probe = 50;
+    if (c.type == kTypeKestrel) Kestrel(c.ini); else Osprey(c.ini);
+    krill::ntype = c.type;
+    EXPECT_EQ(Set(R"(1,200,"0x1")"), c.set_result) << c.name;
+    EXPECT_EQ(AtTexts(), c.set_sent) << c.name;
+  }
+}
+
+TEST_F(ExportsTest, DirectRoadBoundsOnBothExports) {
+  Osprey("[at_replies]\nAT+BODYSAR? = \\r\\nno table here\\r\\nOK\\r\\n\n");
+  bridge_.probe = 50;
+  // A command that would not fit its 4096-byte buffer is refused before anything is sent.
+  std::string longest = "1," + std::string(4096 - 16, '9') + ",\"0x1\"";
+  EXPECT_EQ(Set(longest), 5);
+  EXPECT_TRUE(AtTexts().empty());
+  // A reply without "+" leaves the caller's buffer as it was.
+  EXPECT_EQ(get_BodySarValue(buffer_.data()), 4);
+  EXPECT_EQ(buffer_[0], '#');
+}
+
 }  // namespace
+
