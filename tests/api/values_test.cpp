@@ -459,6 +459,11 @@ class ExportsTest : public ::testing::Test {
  protected:
   void SetUp() override {
     sim::testing::ResetAll();
+    // Earlier tests in this process may have identified a module or bound the real bridge.
+    krill::ntype = kTypeUnknown;
+    krill::vexelAtSendFun = nullptr;
+    krill::KestrelVexelAtSendFun = nullptr;
+    ForgetManager();
     g_bridge = &bridge_;
     const MaxTxPwrRecord factory = Factory();
     std::copy(factory.begin() + 6, factory.begin() + 6 + bridge_.osprey.size(), bridge_.osprey.begin());
