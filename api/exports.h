@@ -3,7 +3,12 @@
 // identified the module every other export answers 5.
 #pragma once
 
+#include <cstddef>
+
 #include "platform/dll.h"
+
+// The most get_BodySarValue writes into its caller's buffer.
+inline constexpr std::size_t kBodySarValueTextBytes = 4096;
 
 extern "C" {
 
@@ -23,7 +28,11 @@ TXL_EXPORT int set_BodySarClear();
 TXL_EXPORT int get_ImeiInfo(char* pResponseBuffer);
 
 // The per-band power tables: one technology's table text in, the read-back text out.
+// set_BodySarValue: a text whose command would not fit 4096 bytes fails with 5 and sends nothing.
 TXL_EXPORT int set_BodySarValue(char* pBodySarValue);
+// pBodySarValue: room for kBodySarValueTextBytes (4096) bytes; no more is ever written, terminating
+// zero included. Read-back texts stay below 2700 bytes; a longer reply of the modem is cut at the
+// bound and reported as 4.
 TXL_EXPORT int get_BodySarValue(char* pBodySarValue);
 
 }  // extern "C"

@@ -1,7 +1,8 @@
 // A client of the built krillTXLApi, run from a folder of its own beside a VexelSarDll: each
 // argument is one export call, and each call prints one line "<call> -> <result> <value>".
 //   ready  set-enable=N  get-enable  set-on=N  get-on  set-mode=N  get-mode  set-profile=N
-//   get-profile  clear  imei
+//   get-profile  clear  imei  set-value=TABLE-TEXT  get-value
+// get-value prints its text with carriage returns and line feeds as \r and \n.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -45,6 +46,14 @@ int main(int argc, char** argv) {
       shown = std::to_string(unsigned_value);
     } else if (op == "clear") {
       result = set_BodySarClear();
+    } else if (op == "set-value") {
+      std::string text = arg.substr(eq == std::string::npos ? arg.size() : eq + 1);
+      result = set_BodySarValue(text.data());
+    } else if (op == "get-value") {
+      static char text[kBodySarValueTextBytes];
+      std::strcpy(text, "untouched");
+      result = get_BodySarValue(text);
+      for (const char* p = text; *p; ++p) shown += *p == '\r' ? "\\r" : *p == '\n' ? "\\n" : std::string(1, *p);
     } else if (op == "imei") {
       result = get_ImeiInfo(imei);
       shown = imei;
