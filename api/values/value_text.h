@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "api/exports.h"
+
 namespace krill {
 
 // ---- Band tables -----------------------------------------------------------------------------------
@@ -74,9 +76,10 @@ unsigned long ValueForLimit(std::string_view value_text);
 
 // ---- Read-back text --------------------------------------------------------------------------------
 
-// The largest text get_BodySarValue ever writes, terminating zero included: read-back texts stay
-// below 2700 bytes; a longer direct-road reply is cut to this and reported as a failure.
-inline constexpr std::size_t kBodySarValueTextBytes = 4096;
+// The largest text get_BodySarValue ever writes, terminating zero included (declared with the
+// export): read-back texts stay below 2700 bytes; a longer direct-road reply is cut to this and
+// reported as a failure.
+using ::kBodySarValueTextBytes;
 
 // One band line, "%d,%d,\"0x%s\"\r\n".
 std::string ReadBackLine(int technology, int value, std::string_view mask);

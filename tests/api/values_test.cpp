@@ -2,8 +2,12 @@
 // makes to each family's record, the read-back text, and the bound on what get_BodySarValue writes.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
+#include <filesystem>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -722,6 +726,39 @@ TEST_F(ExportsTest, DirectRoadBoundsOnBothExports) {
   // A reply without "+" leaves the caller's buffer as it was.
   EXPECT_EQ(get_BodySarValue(buffer_.data()), 4);
   EXPECT_EQ(buffer_[0], '#');
+}
+
+// ---- End to end -----------------------------------------------------------------------------------
+
+// The built library as a client meets it: a program, krillTXLApi and the real VexelSarDll copied into
+// a folder of their own, run as a separate process against a fresh default notebook (an Osprey
+// module whose bridge road is open).
+TEST(ValueClient, BesideTheRealBridgeWritesAndReadsBackTheTable) {
+  namespace fs = std::filesystem;
+  txltest::TempDir dir;
+  const fs::path host = dir.path() / "host";
+  fs::create_directories(host);
+  fs::copy_file(KRILL_CLIENT, host / "krill_client");
+  fs::copy_file(KRILL_LIBRARY, host / fs::path(KRILL_LIBRARY).filename());
+  fs::copy_file(fs::path(TXL_BIN_DIR) / "VexelSarDll.so", host / "VexelSarDll.so");
+  const fs::path out = dir.path() / "out.txt";
+  const std::string cmd = "cd / && env TXL_MACHINE_DIR='" + (dir.path() / "machine").string() + "' '" +
+                          (host / "krill_client").string() +
+                          R"(' ready 'set-value=1,200,"0x1",190,"0x2",205,"0x8",220,"0x10"' get-value > ')" +
+                          out.string() + "' 2>/dev/null";
+  const int status = std::system(cmd.c_str());
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << cmd;
+  std::vector<std::string> calls;
+  for (const auto& line : txltest::Lines(txltest::ReadFile(out)))
+    if (line.rfind("ready ", 0) == 0 || line.rfind("set-value", 0) == 0 || line.rfind("get-value", 0) == 0)
+      calls.push_back(line);
+  ASSERT_EQ(calls.size(), 3u) << txltest::ReadFile(out);
+  EXPECT_EQ(calls[0], "ready -> 0 1");
+  EXPECT_EQ(calls[1], R"(set-value=1,200,"0x1",190,"0x2",205,"0x8",220,"0x10" -> 0)");
+  EXPECT_EQ(calls[2].rfind(R"(get-value -> 0 +BODYSAR:\r\n1,200,"0x1"\r\n1,190,"0x2"\r\n1,205,"0x8"\r\n1,220,"0x10"\r\n2,)", 0),
+            0u)
+      << calls[2];
+  EXPECT_EQ(calls[2].substr(calls[2].size() - 6), R"(OK\r\n)");
 }
 
 }  // namespace
