@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "api/values/value_records.h"  // the record sizes the library reserves
+
 namespace krill {
 
 // A direct-road query reply ("+BODYSARON: 1"): 1 when the character after the colon (and an
@@ -17,10 +19,6 @@ std::vector<std::uint8_t> DefaultMaxTxPwrRecord();
 // Puts the Kestrel defaults into profile tables 0 and 1 of a `ProfilePowerImage`; everything
 // else of the image keeps what it holds (what the modem reported).
 void ApplyDefaultProfilePowerImage(std::vector<std::uint8_t>* image);
-
-// Bytes the library reserves for each record.
-inline constexpr std::size_t kMaxTxPwrRecordBytes = 1456;
-inline constexpr std::size_t kProfilePowerImageBytes = 640;
 
 // The six-command clear over the bridge: 0, 2 (not bound) or 3 (a command failed).
 int set_BodySarClearV2Ex();
