@@ -16,38 +16,24 @@ check() {  # name, expected-list-file, actual (demangled, one per line)
   fi
 }
 
-so=build/default/bin/VexelSarDll.so
-if [ -f "$so" ]; then
-  check "$so" bridge/VexelSarDll.exports \
-    "$(nm -D --defined-only "$so" | awk '{print $3}' | c++filt)"
-else
-  echo "FAIL: $so not built"; fail=1
-fi
+so_exports() { nm -D --defined-only "$1" | awk '{print $3}' | c++filt; }
+# The export table lists names after "[Ordinal/Name Pointer] Table".
+dll_exports() {
+  x86_64-w64-mingw32-objdump -p "$1" |
+    awk '/\[Ordinal\/Name Pointer\] Table/{on=1; next} on && NF==0{on=0} on{print $NF}' | c++filt
+}
 
-dll=build/windows/bin/VexelSarDll.dll
-if [ -f "$dll" ]; then
-  # The export table lists names after "[Ordinal/Name Pointer] Table".
-  names=$(x86_64-w64-mingw32-objdump -p "$dll" |
-          awk '/\[Ordinal\/Name Pointer\] Table/{on=1; next} on && NF==0{on=0} on{print $NF}' | c++filt)
-  check "$dll" bridge/VexelSarDll.exports "$names"
-else
-  echo "FAIL: $dll not built"; fail=1
-fi
-
-so=build/default/bin/libkrillTXLApi.so
-if [ -f "$so" ]; then
-  check "$so" api/krillTXLApi.exports \
-    "$(nm -D --defined-only "$so" | awk '{print $3}' | c++filt)"
-else
-  echo "FAIL: $so not built"; fail=1
-fi
-
-dll=build/windows/bin/krillTXLApi.dll
-if [ -f "$dll" ]; then
-  names=$(x86_64-w64-mingw32-objdump -p "$dll" |
-          awk '/\[Ordinal\/Name Pointer\] Table/{on=1; next} on && NF==0{on=0} on{print $NF}' | c++filt)
-  check "$dll" api/krillTXLApi.exports "$names"
-else
-  echo "FAIL: $dll not built"; fail=1
-fi
+# library file, its list of expected exports, the function that reads what it exports
+while read -r lib expected reader; do
+  if [ -f "$lib" ]; then
+    check "$lib" "$expected" "$($reader "$lib")"
+  else
+    echo "FAIL: $lib not built"; fail=1
+  fi
+done <<'LIST'
+build/default/bin/VexelSarDll.so bridge/VexelSarDll.exports so_exports
+build/windows/bin/VexelSarDll.dll bridge/VexelSarDll.exports dll_exports
+build/default/bin/libkrillTXLApi.so api/krillTXLApi.exports so_exports
+build/windows/bin/krillTXLApi.dll api/krillTXLApi.exports dll_exports
+LIST
 exit $fail
