@@ -1,0 +1,259 @@
+// txlctl: its pure parts table by table, then the built program beside the library and the bridge
+// on a fresh simulated notebook.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+#include "tool/txlctl_core.h"
+
+namespace {
+
+using namespace txlctl;
+
+// ---- Command line ----------------------------------------------------------------------------------
+
+TEST(TxlctlArguments, AcceptedCommandLines) {
+  const struct {
+    std::vector<std::string> args;
+    Command command;
+    std::optional<int> value;
+    bool json;
+    bool raw;
+    const char* table_text;
+  } cases[] = {
+      {{}, Command::kHelp, {}, false, false, ""},
+      {{"status", "--help"}, Command::kHelp, {}, false, false, ""},
+      {{"status"}, Command::kStatus, {}, false, false, ""},
+      {{"--json", "status"}, Command::kStatus, {}, true, false, ""},
+      {{"enable"}, Command::kEnable, {}, false, false, ""},
+      {{"enable", "1"}, Command::kEnable, 1, false, false, ""},
+      {{"on", "-1", "--json"}, Command::kOn, -1, true, false, ""},
+      {{"mode", "0"}, Command::kMode, 0, false, false, ""},
+      {{"profile", "3"}, Command::kProfile, 3, false, false, ""},
+      {{"clear"}, Command::kClear, {}, false, false, ""},
+      {{"imei"}, Command::kImei, {}, false, false, ""},
+      {{"table", "get"}, Command::kTableGet, {}, false, false, ""},
+      {{"table", "get", "--raw"}, Command::kTableGet, {}, false, true, ""},
+      {{"table", "set", "1,200,\"0x1\",190,\"0x2\""}, Command::kTableSet, {}, false, false, "1,200,\"0x1\",190,\"0x2\""},
+      {{"table", "set", "3g", "b1=20.0", "b5=22"}, Command::kTableSet, {}, false, false, "1,200,\"0x1\",220,\"0x10\""},
+      {{"table", "set", "4G", "b66=23"}, Command::kTableSet, {}, false, false, "2,230,\"0x20000000000000000\""},
+  };
+  for (const auto& c : cases) {
+    const Parsed p = ParseArguments(c.args);
+    const std::string where = c.args.empty() ? "(none)" : c.args[0] + " ... (" + std::to_string(c.args.size()) + ")";
+    ASSERT_TRUE(p.ok) << where << ": " << p.error;
+    EXPECT_EQ(p.options.command, c.command) << where;
+    EXPECT_EQ(p.options.value, c.value) << where;
+    EXPECT_EQ(p.options.json, c.json) << where;
+    EXPECT_EQ(p.options.raw, c.raw) << where;
+    EXPECT_EQ(p.options.table_text, c.table_text) << where;
+  }
+}
+
+TEST(TxlctlArguments, RefusedCommandLines) {
+  const struct {
+    std::vector<std::string> args;
+    const char* reason;  // part of the message
+  } cases[] = {
+      {{"bogus"}, "unknown command"},
+      {{"status", "1"}, "takes no value"},
+      {{"enable", "yes"}, "not a whole number"},
+      {{"enable", "1.5"}, "not a whole number"},
+      {{"on", "99999999999"}, "not a whole number"},
+      {{"mode", "1", "2"}, "at most one value"},
+      {{"table"}, "get or set"},
+      {{"table", "put"}, "unknown action"},
+      {{"table", "set"}, "needs a table text"},
+      {{"table", "set", "1,200", "extra"}, "one argument"},
+      {{"status", "--raw"}, "--raw applies"},
+      {{"--verbose", "status"}, "unknown option"},
+      {{"table", "set", "3g"}, "at least one"},
+      {{"table", "set", "3g", "b1=23.6"}, "above the 3G limit of 23.5"},
+      {{"table", "set", "4g", "b1=23.1"}, "above the 4G limit of 23.0"},
+      {{"table", "set", "3g", "b1=20.05"}, "at most one decimal"},
+      {{"table", "set", "3g", "b1=-1"}, "at most one decimal"},
+      {{"table", "set", "3g", "b1="}, "at most one decimal"},
+      {{"table", "set", "3g", "b9=20"}, "band 9 is not served for 3G"},
+      {{"table", "set", "4g", "b6=20"}, "band 6 is not served for 4G"},
+      {{"table", "set", "3g", "b0=20"}, "band 0 is not served"},
+      {{"table", "set", "3g", "b1=20", "b1=21"}, "given twice"},
+      {{"table", "set", "3g", "x1=20"}, "expected bN=DBM"},
+      {{"table", "set", "3g", "bx=20"}, "not a band number"},
+  };
+  for (const auto& c : cases) {
+    const Parsed p = ParseArguments(c.args);
+    const std::string where = c.args[0] + (c.args.size() > 1 ? " " + c.args.back() : "");
+    EXPECT_FALSE(p.ok) << where;
+    EXPECT_NE(p.error.find(c.reason), std::string::npos) << where << ": " << p.error;
+  }
+}
+
+// ---- Friendly table form ---------------------------------------------------------------------------
+
+TEST(TxlctlFriendly, BandsOfTheLibraryTables) {
+  const struct {
+    int technology;
+    int band;
+    bool accepted;
+  } cases[] = {
+      {1, 1, true},   {1, 2, true},  {1, 4, true},  {1, 5, true},  {1, 8, true},   {1, 9, false},
+      {2, 3, true},   {2, 66, true}, {2, 41, true}, {2, 6, false}, {2, 9, false},  {2, 0, false},
+      {3, 1, false},  {1, 129, false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(BandAccepted(c.technology, c.band), c.accepted) << c.technology << "/" << c.band;
+}
+
+TEST(TxlctlFriendly, MasksAndTenths) {
+  EXPECT_EQ(BandMask(1), "1");
+  EXPECT_EQ(BandMask(4), "8");
+  EXPECT_EQ(BandMask(5), "10");
+  EXPECT_EQ(BandMask(25), "1000000");
+  EXPECT_EQ(BandMask(66), "20000000000000000");
+  const struct {
+    const char* text;
+    std::optional<int> tenths;
+  } cases[] = {{"23.5", 235}, {"23", 230}, {"0.1", 1}, {"0", 0}, {"23.", {}}, {".5", {}},
+               {"23.55", {}}, {"-1", {}}, {"2a", {}}, {"", {}}, {"1e1", {}}};
+  for (const auto& c : cases) EXPECT_EQ(ParseTenths(c.text), c.tenths) << c.text;
+  EXPECT_EQ(FormatTenths(235), "23.5");
+  EXPECT_EQ(FormatTenths(200), "20.0");
+  EXPECT_EQ(FormatTenths(-5), "-0.5");
+}
+
+TEST(TxlctlFriendly, LimitsAreInclusive) {
+  EXPECT_TRUE(BuildTableText("3g", {"b1=23.5"}).ok);
+  EXPECT_TRUE(BuildTableText("4g", {"b1=23.0"}).ok);
+  EXPECT_FALSE(BuildTableText("3g", {"b1=23.6"}).ok);
+  EXPECT_FALSE(BuildTableText("4g", {"b1=23.1"}).ok);
+  EXPECT_FALSE(BuildTableText("5g", {"b1=20"}).ok);
+}
+
+// ---- Read-back -------------------------------------------------------------------------------------
+
+TEST(TxlctlReadBack, LinesToRows) {
+  const std::string text =
+      "+BODYSAR:\r\n1,235,\"0x1\"\r\n1,200,\"0x12\"\r\n2,190,\"0x20000000000000000\"\r\n"
+      "3,100,\"0x4\"\r\nnot,a,line\r\n2,150,\"0xZZ\"\r\nOK\r\n";
+  const std::vector<Row> rows = ParseReadBack(text);
+  const std::vector<Row> expected = {{1, 1, 235}, {1, 2, 200}, {1, 5, 200}, {2, 66, 190}, {3, 3, 100}};
+  ASSERT_EQ(rows.size(), expected.size());
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    EXPECT_EQ(rows[i].technology, expected[i].technology) << i;
+    EXPECT_EQ(rows[i].band, expected[i].band) << i;
+    EXPECT_EQ(rows[i].tenths, expected[i].tenths) << i;
+  }
+  EXPECT_TRUE(ParseReadBack("+BODYSAR:\r\nOK\r\n").empty());
+  EXPECT_TRUE(ParseReadBack("").empty());
+}
+
+TEST(TxlctlReadBack, TextAndJson) {
+  const std::vector<Row> rows = {{1, 5, 225}, {2, 66, 190}};
+  const std::string text = FormatRows(rows);
+  EXPECT_NE(text.find("3G"), std::string::npos);
+  EXPECT_NE(text.find("22.5"), std::string::npos);
+  EXPECT_NE(text.find("66"), std::string::npos);
+  EXPECT_EQ(RowsJson(rows),
+            R"([{"technology":"3G","band":5,"dbm":22.5},{"technology":"4G","band":66,"dbm":19.0}])");
+  EXPECT_EQ(RowsJson({}), "[]");
+}
+
+// ---- Codes and JSON --------------------------------------------------------------------------------
+
+TEST(TxlctlCodes, Messages) {
+  const struct {
+    int code;
+    const char* message;
+  } cases[] = {{0, "success (0)"},
+               {1, "channel object missing (1)"},
+               {2, "entry point or channel not available (2)"},
+               {3, "command failed (3)"},
+               {4, "empty or negative reply (4)"},
+               {5, "module type not served by this operation (5)"},
+               {-7, "unknown result (-7)"}};
+  for (const auto& c : cases) EXPECT_EQ(CodeMessage(c.code), c.message);
+  EXPECT_EQ(JsonError(5), R"x({"code":5,"message":"module type not served by this operation (5)"})x");
+  EXPECT_EQ(JsonString("a\"b\\c\r\n\x01"), R"("a\"b\\c\r\n\u0001")");
+}
+
+// ---- The built program ------------------------------------------------------------------------------
+
+using namespace txltest;
+
+class TxlctlProcessTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    host_ = dir_.path() / "host";
+    fs::create_directories(host_);
+    fs::copy_file(TXLCTL, host_ / "txlctl");
+    fs::copy_file(KRILL_LIBRARY, host_ / fs::path(KRILL_LIBRARY).filename());
+    fs::copy_file(fs::path(TXL_BIN_DIR) / "VexelSarDll.so", host_ / "VexelSarDll.so");
+  }
+
+  // Runs txlctl; returns its exit code. The library writes its own diagnostics to the console, so
+  // the JSON answer is the line starting with '{'.
+  int Run(const std::string& args) {
+    const std::string cmd = "cd / && env TXL_MACHINE_DIR='" + (dir_.path() / "machine").string() +
+                            "' TXL_SIM_TRACE=1 TXL_TIME_SCALE=0.02 '" + (host_ / "txlctl").string() + "' " + args +
+                            " > '" + (dir_.path() / "out.txt").string() + "' 2> '" + (dir_.path() / "err.txt").string() + "'";
+    const int status = std::system(cmd.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+  std::string Json() const {
+    for (const auto& line : Lines(ReadFile(dir_.path() / "out.txt")))
+      if (!line.empty() && line[0] == '{') return line;
+    return {};
+  }
+  std::string Err() const { return ReadFile(dir_.path() / "err.txt"); }
+  std::vector<std::string> Trace() const { return Lines(ReadFile(dir_.path() / "machine" / "modem" / "trace.jsonl")); }
+
+  TempDir dir_;
+  fs::path host_;
+};
+
+TEST_F(TxlctlProcessTest, StatusOnTheDefaultNotebook) {
+  ASSERT_EQ(Run("--json status"), 0) << Err();
+  const std::string json = Json();
+  EXPECT_NE(json.find(R"("ready":true)"), std::string::npos) << json;
+  // Ready first, then every reading in order.
+  std::size_t at = 0;
+  for (const char* key : {"\"ready\"", "\"imei\":\"", "\"enable\":", "\"on\":", "\"mode\":", "\"profile\":",
+                          "\"table\":[{\"technology\""}) {
+    const std::size_t found = json.find(key, at);
+    ASSERT_NE(found, std::string::npos) << key << " in " << json;
+    at = found;
+  }
+  EXPECT_NE(json.find(R"("result":{"code":0)"), std::string::npos) << json;
+  EXPECT_FALSE(Trace().empty());
+}
+
+TEST_F(TxlctlProcessTest, FriendlySetThenTableGetShowsTheValue) {
+  ASSERT_EQ(Run("table set 3g b5=21.5"), 0) << Err();
+  ASSERT_EQ(Run("--json table get"), 0) << Err();
+  EXPECT_NE(Json().find(R"({"technology":"3G","band":5,"dbm":21.5})"), std::string::npos) << Json();
+  ASSERT_EQ(Run("table get --raw --json"), 0) << Err();
+  EXPECT_NE(Json().find(R"(1,215,\"0x10\")"), std::string::npos) << Json();
+}
+
+TEST_F(TxlctlProcessTest, ValueSetAndReadBack) {
+  ASSERT_EQ(Run("--json mode 1"), 0) << Err();
+  EXPECT_NE(Json().find(R"("mode":1)"), std::string::npos) << Json();
+  ASSERT_EQ(Run("--json mode"), 0) << Err();
+  EXPECT_NE(Json().find(R"("mode":1)"), std::string::npos) << Json();
+}
+
+TEST_F(TxlctlProcessTest, RefusalSendsNothing) {
+  for (const char* args : {"table set 3g b1=23.6", "table set 4g b1=20.05", "table set 3g b9=20", "enable x"}) {
+    EXPECT_EQ(Run(args), kUsageExit) << args;
+    EXPECT_NE(Err().find("nothing sent"), std::string::npos) << args << ": " << Err();
+    EXPECT_TRUE(Trace().empty()) << args;
+  }
+  EXPECT_EQ(Run("--help"), 0);
+  EXPECT_NE(ReadFile(dir_.path() / "out.txt").find("table set 3g|4g"), std::string::npos);
+  EXPECT_TRUE(Trace().empty());
+}
+
+}  // namespace

@@ -1,0 +1,369 @@
+#include "tool/txlctl_core.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <set>
+
+#include "api/values/value_text.h"
+
+namespace txlctl {
+
+namespace {
+
+std::string Lower(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+
+// A whole decimal integer, sign allowed, within int range.
+std::optional<int> ParseInt(std::string_view text) {
+  if (text.empty()) return std::nullopt;
+  std::size_t i = 0;
+  bool negative = false;
+  if (text[0] == '-' || text[0] == '+') {
+    negative = text[0] == '-';
+    i = 1;
+  }
+  if (i == text.size()) return std::nullopt;
+  long long v = 0;
+  for (; i < text.size(); ++i) {
+    if (!std::isdigit(static_cast<unsigned char>(text[i]))) return std::nullopt;
+    v = v * 10 + (text[i] - '0');
+    if (v > 2147483648LL) return std::nullopt;
+  }
+  if (negative) v = -v;
+  if (v > 2147483647LL || v < -2147483648LL) return std::nullopt;
+  return static_cast<int>(v);
+}
+
+std::optional<Command> ValueCommand(std::string_view word) {
+  if (word == "enable") return Command::kEnable;
+  if (word == "on") return Command::kOn;
+  if (word == "mode") return Command::kMode;
+  if (word == "profile") return Command::kProfile;
+  return std::nullopt;
+}
+
+Parsed Refuse(std::string error) {
+  Parsed p;
+  p.error = std::move(error);
+  return p;
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r' || s.back() == '\n')) s.remove_suffix(1);
+  return s;
+}
+
+}  // namespace
+
+Parsed ParseArguments(const std::vector<std::string>& args) {
+  Options o;
+  bool help = false;
+  std::vector<std::string> words;
+  for (const std::string& a : args) {
+    if (a == "--json") {
+      o.json = true;
+    } else if (a == "--raw") {
+      o.raw = true;
+    } else if (a == "--help" || a == "-h") {
+      help = true;
+    } else if (a.size() > 2 && a.compare(0, 2, "--") == 0) {
+      return Refuse("unknown option " + a);
+    } else {
+      words.push_back(a);
+    }
+  }
+  if (help || words.empty() || words[0] == "help") {
+    o.command = Command::kHelp;
+    return {true, o, {}};
+  }
+  const std::string& verb = words[0];
+  if (verb == "status" || verb == "clear" || verb == "imei") {
+    if (words.size() != 1) return Refuse(verb + " takes no value");
+    o.command = verb == "status" ? Command::kStatus : verb == "clear" ? Command::kClear : Command::kImei;
+  } else if (auto c = ValueCommand(verb)) {
+    o.command = *c;
+    if (words.size() > 2) return Refuse(verb + " takes at most one value");
+    if (words.size() == 2) {
+      o.value = ParseInt(words[1]);
+      if (!o.value) return Refuse(verb + ": not a whole number: " + words[1]);
+    }
+  } else if (verb == "table") {
+    if (words.size() < 2) return Refuse("table needs get or set");
+    if (words[1] == "get") {
+      if (words.size() != 2) return Refuse("table get takes no value");
+      o.command = Command::kTableGet;
+    } else if (words[1] == "set") {
+      o.command = Command::kTableSet;
+      if (words.size() < 3) return Refuse("table set needs a table text or 3g|4g bN=DBM ...");
+      const std::string tech = Lower(words[2]);
+      if (tech == "3g" || tech == "4g") {
+        BuiltTable t = BuildTableText(tech, std::vector<std::string>(words.begin() + 3, words.end()));
+        if (!t.ok) return Refuse(t.error);
+        o.table_text = t.text;
+      } else {
+        if (words.size() != 3) return Refuse("table set: give the table text as one argument (quote it)");
+        o.table_text = words[2];
+      }
+    } else {
+      return Refuse("table: unknown action " + words[1] + " (get or set)");
+    }
+  } else {
+    return Refuse("unknown command " + verb);
+  }
+  if (o.raw && o.command != Command::kTableGet) return Refuse("--raw applies to table get only");
+  return {true, o, {}};
+}
+
+std::string BandMask(int band) {
+  if (band < 1) return {};
+  const int bit = band - 1;
+  std::string mask(1, "1248"[bit % 4]);
+  mask.append(static_cast<std::size_t>(bit / 4), '0');
+  return mask;
+}
+
+bool BandAccepted(int technology, int band) {
+  if (band < 1 || band > 128) return false;
+  const std::string mask = BandMask(band);
+  const auto& kestrel = technology == 1 ? krill::Kestrel3GBandTable() : krill::Kestrel4GBandTable();
+  if (technology != 1 && technology != 2) return false;
+  // Kestrel rows carry the band index (band - 1); Osprey rows the band number itself.
+  const auto k = krill::FindBand(kestrel, mask, true);
+  if (k && *k == band - 1) return true;
+  const auto o = krill::FindBand(krill::OspreyBandTable(), mask, false);
+  return o && *o == band;
+}
+
+std::optional<int> ParseTenths(std::string_view text) {
+  if (text.empty()) return std::nullopt;
+  const std::size_t dot = text.find('.');
+  const std::string_view whole = text.substr(0, dot);
+  std::string_view fraction;
+  if (dot != std::string_view::npos) {
+    fraction = text.substr(dot + 1);
+    if (fraction.size() != 1) return std::nullopt;
+  }
+  if (whole.empty() || whole.size() > 6) return std::nullopt;
+  int v = 0;
+  for (char c : whole) {
+    if (!std::isdigit(static_cast<unsigned char>(c))) return std::nullopt;
+    v = v * 10 + (c - '0');
+  }
+  v *= 10;
+  if (!fraction.empty()) {
+    if (!std::isdigit(static_cast<unsigned char>(fraction[0]))) return std::nullopt;
+    v += fraction[0] - '0';
+  }
+  return v;
+}
+
+std::string FormatTenths(int tenths) {
+  const long long v = tenths;
+  const long long a = v < 0 ? -v : v;
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%s%lld.%lld", v < 0 ? "-" : "", a / 10, a % 10);
+  return buf;
+}
+
+BuiltTable BuildTableText(std::string_view technology, const std::vector<std::string>& items) {
+  BuiltTable out;
+  const std::string tech = Lower(technology);
+  int selector = 0;
+  if (tech == "3g") selector = 1;
+  if (tech == "4g") selector = 2;
+  if (selector == 0) {
+    out.error = "technology must be 3g or 4g, not " + std::string(technology);
+    return out;
+  }
+  const int limit = selector == 1 ? kLimit3GTenths : kLimit4GTenths;
+  const std::string name = TechnologyName(selector);
+  if (items.empty()) {
+    out.error = "table set " + tech + ": give at least one bN=DBM";
+    return out;
+  }
+  std::set<int> seen;
+  std::string text = std::to_string(selector);
+  for (const std::string& item : items) {
+    const std::size_t eq = item.find('=');
+    if (item.size() < 3 || (item[0] != 'b' && item[0] != 'B') || eq == std::string::npos) {
+      out.error = "expected bN=DBM, got " + item;
+      return out;
+    }
+    const auto band = ParseInt(std::string_view(item).substr(1, eq - 1));
+    if (!band || item[1] == '-' || item[1] == '+') {
+      out.error = "not a band number in " + item;
+      return out;
+    }
+    if (!BandAccepted(selector, *band)) {
+      out.error = "band " + std::to_string(*band) + " is not served for " + name;
+      return out;
+    }
+    if (!seen.insert(*band).second) {
+      out.error = "band " + std::to_string(*band) + " given twice";
+      return out;
+    }
+    const auto tenths = ParseTenths(std::string_view(item).substr(eq + 1));
+    if (!tenths) {
+      out.error = "not a power in dBm with at most one decimal: " + item.substr(eq + 1);
+      return out;
+    }
+    if (*tenths > limit) {
+      out.error = "band " + std::to_string(*band) + ": " + FormatTenths(*tenths) + " dBm is above the " + name +
+                  " limit of " + FormatTenths(limit) + " dBm";
+      return out;
+    }
+    text += "," + std::to_string(*tenths) + ",\"0x" + BandMask(*band) + "\"";
+  }
+  out.ok = true;
+  out.text = std::move(text);
+  return out;
+}
+
+std::vector<Row> ParseReadBack(std::string_view text) {
+  std::vector<Row> rows;
+  while (!text.empty()) {
+    const std::size_t nl = text.find('\n');
+    std::string_view line = Trim(text.substr(0, nl));
+    text = nl == std::string_view::npos ? std::string_view{} : text.substr(nl + 1);
+    const std::size_t c1 = line.find(',');
+    if (c1 == std::string_view::npos) continue;
+    const std::size_t c2 = line.find(',', c1 + 1);
+    if (c2 == std::string_view::npos) continue;
+    const auto tech = ParseInt(Trim(line.substr(0, c1)));
+    const auto value = ParseInt(Trim(line.substr(c1 + 1, c2 - c1 - 1)));
+    std::string_view mask = Trim(line.substr(c2 + 1));
+    if (!tech || !value) continue;
+    if (mask.size() >= 2 && mask.front() == '"' && mask.back() == '"') mask = mask.substr(1, mask.size() - 2);
+    if (mask.size() < 3 || mask[0] != '0' || (mask[1] != 'x' && mask[1] != 'X')) continue;
+    mask.remove_prefix(2);
+    bool hex = true;
+    for (char c : mask) hex = hex && HexDigit(c) >= 0;
+    if (!hex) continue;
+    std::vector<Row> line_rows;
+    for (std::size_t i = 0; i < mask.size(); ++i) {
+      const int digit = HexDigit(mask[mask.size() - 1 - i]);
+      for (int b = 0; b < 4; ++b)
+        if (digit & (1 << b)) line_rows.push_back({*tech, static_cast<int>(i) * 4 + b + 1, *value});
+    }
+    rows.insert(rows.end(), line_rows.begin(), line_rows.end());
+  }
+  return rows;
+}
+
+std::string TechnologyName(int technology) {
+  if (technology == 1) return "3G";
+  if (technology == 2) return "4G";
+  return "technology " + std::to_string(technology);
+}
+
+std::string FormatRows(const std::vector<Row>& rows) {
+  if (rows.empty()) return "(no power table rows)\n";
+  std::string out = "technology  band  dBm\n";
+  for (const Row& r : rows) {
+    char buf[96];
+    std::snprintf(buf, sizeof buf, "%-10s  %4d  %s\n", TechnologyName(r.technology).c_str(), r.band,
+                  FormatTenths(r.tenths).c_str());
+    out += buf;
+  }
+  return out;
+}
+
+std::string RowsJson(const std::vector<Row>& rows) {
+  std::string out = "[";
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    if (i) out += ",";
+    out += "{\"technology\":" + JsonString(TechnologyName(rows[i].technology)) +
+           ",\"band\":" + std::to_string(rows[i].band) + ",\"dbm\":" + FormatTenths(rows[i].tenths) + "}";
+  }
+  return out + "]";
+}
+
+std::string CodeMessage(int code) {
+  const char* text = nullptr;
+  switch (code) {
+    case 0: text = "success"; break;
+    case 1: text = "channel object missing"; break;
+    case 2: text = "entry point or channel not available"; break;
+    case 3: text = "command failed"; break;
+    case 4: text = "empty or negative reply"; break;
+    case 5: text = "module type not served by this operation"; break;
+    default: text = "unknown result"; break;
+  }
+  return std::string(text) + " (" + std::to_string(code) + ")";
+}
+
+std::string JsonString(std::string_view text) {
+  std::string out = "\"";
+  for (char c : text) {
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (static_cast<unsigned char>(c) < 0x20) {
+          char buf[8];
+          std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned>(static_cast<unsigned char>(c)));
+          out += buf;
+        } else {
+          out += c;
+        }
+    }
+  }
+  return out + "\"";
+}
+
+std::string JsonError(int code) {
+  return "{\"code\":" + std::to_string(code) + ",\"message\":" + JsonString(CodeMessage(code)) + "}";
+}
+
+std::string HelpText() {
+  return R"(usage: txlctl [--json] COMMAND
+
+Diagnostics of the body-SAR power back-off through the control library.
+Every command first asks whether the modem answers (get_IsMBIMReady).
+
+  status                  readiness, IMEI, enable, on, mode, profile and the
+                          power tables of the active profile (technology, band, dBm)
+  enable [VALUE]          read, or set VALUE and read back
+  on [VALUE]              read, or set the back-off index VALUE and read back
+  mode [VALUE]            read, or set VALUE and read back
+  profile [VALUE]         read, or set VALUE and read back
+  clear                   clear the power tables
+  imei                    the modem's IMEI
+  table get [--raw]       the power tables read back, decoded (raw text with --raw)
+  table set TEXT          send a table text as is, e.g. '1,200,"0x1",190,"0x2"'
+                          (technology 1 = 3G, 2 = 4G; tenths of a dBm; mask bit k = band k+1)
+  table set 3g|4g bN=DBM ...
+                          build the table text from bands and powers in dBm, e.g.
+                          table set 3g b1=20.0 b5=22.0
+                          Powers have at most one decimal; limits 23.5 dBm (3G) and
+                          23.0 dBm (4G); only bands the control library's band tables
+                          serve for the technology are accepted. A refused entry sends nothing.
+
+Options:
+  --json                  machine-readable output (one JSON object)
+  --raw                   table get: print the read-back text unchanged
+  --help                  this text
+
+Exit codes: 0 success; the library's result code on a failure:
+  1 channel object missing, 2 entry point or channel not available, 3 command failed,
+  4 empty or negative reply, 5 module type not served by this operation;
+  64 the command line was refused (nothing sent).
+)";
+}
+
+}  // namespace txlctl

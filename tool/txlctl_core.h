@@ -1,0 +1,91 @@
+// txlctl's pure parts: the command line, the friendly table form turned into a table text, the
+// read-back text turned into rows, result codes in words and JSON text. Nothing here calls an export.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace txlctl {
+
+enum class Command { kHelp, kStatus, kEnable, kOn, kMode, kProfile, kClear, kImei, kTableGet, kTableSet };
+
+struct Options {
+  Command command = Command::kHelp;
+  std::optional<int> value;  // enable|on|mode|profile VALUE: set, then read back
+  std::string table_text;    // table set: the text handed to the export
+  bool json = false;
+  bool raw = false;
+};
+
+struct Parsed {
+  bool ok = false;
+  Options options;
+  std::string error;  // why the command line was refused
+};
+
+// args: the arguments after the program name. --json, --raw and --help may stand anywhere.
+Parsed ParseArguments(const std::vector<std::string>& args);
+
+// ---- Friendly table form ---------------------------------------------------------------------------
+
+// Power limits in tenths of a dBm.
+inline constexpr int kLimit3GTenths = 235;
+inline constexpr int kLimit4GTenths = 230;
+
+struct BuiltTable {
+  bool ok = false;
+  std::string text;   // e.g. 1,200,"0x1",220,"0x10"
+  std::string error;
+};
+
+// technology: "3g" or "4g" (any case); items: "bN=DBM" with at most one decimal.
+BuiltTable BuildTableText(std::string_view technology, const std::vector<std::string>& items);
+
+// Whether the control library's band tables accept band `band` (1-based) for 3G (technology 1) or
+// 4G (technology 2) on either module family.
+bool BandAccepted(int technology, int band);
+
+// The mask text (hex digits without "0x") of band `band`: bit band-1.
+std::string BandMask(int band);
+
+// "23.5" -> 235; empty when not a non-negative number with at most one decimal.
+std::optional<int> ParseTenths(std::string_view text);
+
+// 235 -> "23.5", -5 -> "-0.5".
+std::string FormatTenths(int tenths);
+
+// ---- Read-back -------------------------------------------------------------------------------------
+
+struct Row {
+  int technology = 0;  // 1 = 3G, 2 = 4G
+  int band = 0;        // 1-based
+  int tenths = 0;      // tenths of a dBm
+};
+
+// Lines like 1,235,"0x1": one row per mask bit (bit k = band k+1). Other lines are skipped.
+std::vector<Row> ParseReadBack(std::string_view text);
+
+std::string TechnologyName(int technology);
+
+// The rows as an aligned text table.
+std::string FormatRows(const std::vector<Row>& rows);
+// The rows as a JSON array.
+std::string RowsJson(const std::vector<Row>& rows);
+
+// ---- Codes and JSON --------------------------------------------------------------------------------
+
+// What a result code of the exports means, with the code in brackets.
+std::string CodeMessage(int code);
+
+std::string JsonString(std::string_view text);
+// {"code":N,"message":"..."}
+std::string JsonError(int code);
+
+// Exit code of a refused command line (nothing sent).
+inline constexpr int kUsageExit = 64;
+
+std::string HelpText();
+
+}  // namespace txlctl

@@ -1,0 +1,164 @@
+// txlctl: a diagnostic command line over the control library's exports.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "api/exports.h"
+#include "tool/txlctl_core.h"
+
+namespace {
+
+using txlctl::Command;
+using txlctl::Options;
+
+// Collects the output as text lines or JSON members.
+class Output {
+ public:
+  explicit Output(bool json) : json_(json) {}
+  void Field(const std::string& name, const std::string& text_value, const std::string& json_value) {
+    if (json_) {
+      members_.push_back(txlctl::JsonString(name) + ":" + json_value);
+    } else {
+      text_ += name + ": " + text_value + "\n";
+    }
+  }
+  void Failure(const std::string& name, int code) {
+    if (first_failure_ == 0) first_failure_ = code;
+    if (json_) {
+      members_.push_back(txlctl::JsonString(name) + ":{\"error\":" + txlctl::JsonError(code) + "}");
+    } else {
+      errors_ += "txlctl: " + name + " failed: " + txlctl::CodeMessage(code) + "\n";
+      text_ += name + ": failed: " + txlctl::CodeMessage(code) + "\n";
+    }
+  }
+  void Text(const std::string& text) { text_ += text; }
+  int Finish() {
+    if (json_) {
+      std::string out = "{";
+      for (std::size_t i = 0; i < members_.size(); ++i) out += (i ? "," : "") + members_[i];
+      out += ",\"result\":" + txlctl::JsonError(first_failure_) + "}\n";
+      std::fputs(out.c_str(), stdout);
+    } else {
+      std::fputs(text_.c_str(), stdout);
+      std::fputs(errors_.c_str(), stderr);
+    }
+    return first_failure_;
+  }
+
+ private:
+  bool json_;
+  std::vector<std::string> members_;
+  std::string text_;
+  std::string errors_;
+  int first_failure_ = 0;
+};
+
+void Ready(Output& out) {
+  unsigned int ready = 0;
+  const int rc = get_IsMBIMReady(&ready);
+  if (rc != 0) return out.Failure("ready", rc);
+  out.Field("ready", ready ? "yes" : "no", ready ? "true" : "false");
+}
+
+template <class T>
+void ReadNumber(Output& out, const char* name, int (*get)(T*)) {
+  T v{};
+  const int rc = get(&v);
+  if (rc != 0) return out.Failure(name, rc);
+  out.Field(name, std::to_string(v), std::to_string(v));
+}
+
+void Imei(Output& out) {
+  char buf[64] = {};
+  const int rc = get_ImeiInfo(buf);
+  if (rc != 0) return out.Failure("imei", rc);
+  buf[sizeof buf - 1] = '\0';
+  out.Field("imei", buf, txlctl::JsonString(buf));
+}
+
+void Table(Output& out, bool raw) {
+  std::vector<char> buf(kBodySarValueTextBytes, '\0');
+  const int rc = get_BodySarValue(buf.data());
+  if (rc != 0) return out.Failure("table", rc);
+  buf.back() = '\0';
+  const std::string text(buf.data());
+  if (raw) return out.Field("table", "\n" + text, txlctl::JsonString(text));
+  const auto rows = txlctl::ParseReadBack(text);
+  out.Field("table", "\n" + txlctl::FormatRows(rows), txlctl::RowsJson(rows));
+}
+
+// Sets when a value is given, then reads back.
+template <class T>
+void ValueCommand(Output& out, const char* name, const Options& o, int (*set)(int), int (*get)(T*)) {
+  if (o.value) {
+    const int rc = set(*o.value);
+    if (rc != 0) return out.Failure(std::string("set ") + name, rc);
+  }
+  ReadNumber(out, name, get);
+}
+
+int Run(const Options& o) {
+  Output out(o.json);
+  Ready(out);
+  switch (o.command) {
+    case Command::kStatus:
+      Imei(out);
+      ReadNumber(out, "enable", get_BodySarEnable);
+      ReadNumber(out, "on", get_BodySarON);
+      ReadNumber(out, "mode", get_BodySarMode);
+      ReadNumber(out, "profile", get_BodySarProfile);
+      Table(out, false);
+      break;
+    case Command::kEnable: ValueCommand(out, "enable", o, set_BodySarEnable, get_BodySarEnable); break;
+    case Command::kOn: ValueCommand(out, "on", o, set_BodySarON, get_BodySarON); break;
+    case Command::kMode: ValueCommand(out, "mode", o, set_BodySarMode, get_BodySarMode); break;
+    case Command::kProfile: ValueCommand(out, "profile", o, set_BodySarProfile, get_BodySarProfile); break;
+    case Command::kClear: {
+      const int rc = set_BodySarClear();
+      if (rc != 0) out.Failure("clear", rc);
+      else out.Field("clear", "done", "true");
+      break;
+    }
+    case Command::kImei: Imei(out); break;
+    case Command::kTableGet: Table(out, o.raw); break;
+    case Command::kTableSet: {
+      std::vector<char> text(o.table_text.begin(), o.table_text.end());
+      text.push_back('\0');
+      out.Field("sent", o.table_text, txlctl::JsonString(o.table_text));
+      const int rc = set_BodySarValue(text.data());
+      if (rc != 0) {
+        out.Failure("table set", rc);
+        break;
+      }
+      Table(out, false);
+      break;
+    }
+    case Command::kHelp: break;
+  }
+  return out.Finish();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args;
+  for (int i = 1; i < argc; ++i) args.emplace_back(argv[i] ? argv[i] : "");
+  const txlctl::Parsed parsed = txlctl::ParseArguments(args);
+  if (!parsed.ok) {
+    // The refusal may come before --json is read: look for it here.
+    bool json = false;
+    for (const auto& a : args) json = json || a == "--json";
+    if (json) {
+      std::printf("{\"refused\":%s,\"result\":{\"code\":%d,\"message\":\"command line refused, nothing sent\"}}\n",
+                  txlctl::JsonString(parsed.error).c_str(), txlctl::kUsageExit);
+    } else {
+      std::fprintf(stderr, "txlctl: %s; nothing sent (txlctl --help)\n", parsed.error.c_str());
+    }
+    return txlctl::kUsageExit;
+  }
+  if (parsed.options.command == Command::kHelp) {
+    std::fputs(txlctl::HelpText().c_str(), stdout);
+    return 0;
+  }
+  return Run(parsed.options);
+}
