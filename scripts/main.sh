@@ -53,6 +53,9 @@ echo "== simulated notebook: $machine (TXL_MACHINE_DIR; modem trace in modem/tra
 echo "   TXL_TIME_SCALE=$TXL_TIME_SCALE: the simulated clock runs fast, so the tool's 120 s wait before"
 echo "   clearing the modem lasts 1.2 s here."
 echo
+echo "== the notebook before (factory tables)"
+show_notebook
+echo
 echo "== TxlApply 1 (power-table set 1: sixteen 3G/4G band caps)"
 echo "   It reads the modem's tables; as a check row is missing on a new notebook, it waits, clears"
 echo "   the settings, selects profile 1 and writes its four rows. It prints nothing; the bridge's"
@@ -67,6 +70,8 @@ echo "   In order: body-SAR on, mode 1; the clear (both flags and both tables ba
 echo "   mode 1 again; then one table write per row (the bridge reads the table, changes the row's"
 echo "   bands and writes it back whole)."
 nvm_writes 1
+echo
+echo "== the notebook after"
 show_notebook
 echo
 echo "== TxlApply 1 again: every check row is in place"
