@@ -1,0 +1,38 @@
+// Starting other programs, the current folder, and the two places a program without a window
+// writes to: standard output and the debugger output.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/types.h"
+
+namespace plat {
+
+// Makes `path` the process's current folder. False (last error set) on failure.
+bool SetCurrentFolder(const std::u16string& path);
+
+// Starts a program and does not wait for it: no handle inheritance, no creation flags, this
+// process's environment and current folder, default start-up information. The handles of the new
+// process are closed at once. `application` is the full path of the program file; `command_line`
+// is its whole command line in Windows' form (the program's own name first, quoted where it holds
+// blanks). False (last error set) when it could not be started.
+//
+// No search takes place: a relative or absent application name is refused with
+// ERROR_INVALID_PARAMETER rather than looked up along the folders and the path.
+bool LaunchProgram(const std::u16string& application, const std::u16string& command_line);
+
+// One message to the debugger output (Windows: OutputDebugString). POSIX: one line, prefixed with
+// the process id, appended to $TXL_MACHINE_DIR/debug-output.log, and written to standard error as
+// well when TXL_DEBUG_OUTPUT=stderr.
+void OutputDebugText(const std::u16string& text);
+
+// Splits a command line into its arguments by Windows' rules: blanks separate, double quotes
+// group, 2n backslashes before a quote stand for n backslashes and the quote still counts, 2n+1
+// stand for n and a literal quote; other backslashes are literal.
+std::vector<std::u16string> SplitCommandLine(const std::u16string& command_line);
+
+// Writes wide text to standard output as the platform's console expects it, and flushes it.
+void WriteStdoutWide(const std::u16string& text);
+
+}  // namespace plat
