@@ -19,6 +19,7 @@
 #include "sim/services/body_sar_settings.h"
 #include "sim/services/ms_sar_service.h"
 #include "sim/services/sar_param_item.h"
+#include "tool/txlsim_service.h"
 
 namespace {
 
@@ -484,11 +485,15 @@ int main(int argc, char** argv) {
   std::vector<std::string> args;
   for (int i = 1; i < argc; ++i) args.emplace_back(argv[i] ? argv[i] : "");
   if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
-    std::fputs(kHelp, args.empty() ? stderr : stdout);
+    std::FILE* out = args.empty() ? stderr : stdout;
+    std::fputs(kHelp, out);
+    std::fputs("\nThe notebook's service control manager (install with TXLGuard -install):\n", out);
+    std::fputs(kServiceHelp, out);
     return args.empty() ? kUsageExit : 0;
   }
   const std::string& cmd = args[0];
   if (cmd == "set" && args.size() == 2) return Set(args[1]);
+  if (cmd == "service") return ServiceCommand(std::vector<std::string>(args.begin() + 1, args.end()));
   if (cmd == "set") {
     std::fprintf(stderr, "txlsim: set takes one SECTION.KEY=VALUE (txlsim --help)\n");
     return kUsageExit;
