@@ -1,7 +1,8 @@
-// Events and time-outs. Every wait and sleep of the suite goes through here, so that
+// Events, semaphores and time-outs. Every wait and sleep of the suite goes through here, so that
 // TXL_TIME_SCALE can run the long waits quickly in tests.
 #pragma once
 
+#include <initializer_list>
 #include <memory>
 
 #include "platform/types.h"
@@ -11,6 +12,8 @@ namespace plat {
 inline constexpr DWORD WAIT_OBJECT_0 = 0;
 inline constexpr DWORD WAIT_FAILED = 0xFFFFFFFFu;
 inline constexpr DWORD INFINITE = 0xFFFFFFFFu;
+// A semaphore release that would take the count above its maximum.
+inline constexpr DWORD ERROR_TOO_MANY_POSTS = 298;
 
 // The factor TXL_TIME_SCALE sets (a positive number, default 1). An unparsable or non-positive
 // value is ignored (factor 1).
@@ -21,10 +24,20 @@ DWORD ScaleMs(DWORD ms);
 // Sleeps for ms milliseconds, scaled.
 void SleepMs(DWORD ms);
 
-// A Windows event: auto-reset (one waiter released per Set, then non-signalled) or manual-reset.
-class Event {
+// Anything WaitForAny can wait on: events and semaphores.
+class Waitable {
  public:
-  virtual ~Event() = default;
+  virtual ~Waitable() = default;
+
+ protected:
+  Waitable() = default;
+  Waitable(const Waitable&) = default;
+  Waitable& operator=(const Waitable&) = default;
+};
+
+// A Windows event: auto-reset (one waiter released per Set, then non-signalled) or manual-reset.
+class Event : public Waitable {
+ public:
   virtual bool Set() = 0;
   virtual bool Reset() = 0;
   // WAIT_OBJECT_0 when signalled, WAIT_TIMEOUT (258) after the scaled time-out, WAIT_FAILED on
@@ -34,5 +47,27 @@ class Event {
 
 // Creates an unnamed event; null on failure, with the thread's last error set.
 std::unique_ptr<Event> CreateEventObject(bool manual_reset, bool initially_signalled);
+
+// A Windows semaphore: a count between 0 and a maximum; each satisfied wait takes one.
+class Semaphore : public Waitable {
+ public:
+  // Adds `count` (at least 1). False without any change when the count would pass the maximum
+  // (last error ERROR_TOO_MANY_POSTS) or `count` is not positive. *previous, when given, receives
+  // the count before a successful release.
+  virtual bool Release(LONG count = 1, LONG* previous = nullptr) = 0;
+  // Takes one from the count: WAIT_OBJECT_0, WAIT_TIMEOUT after the scaled time-out, WAIT_FAILED.
+  virtual DWORD Wait(DWORD timeout_ms) = 0;
+};
+
+// Creates an unnamed semaphore; null (last error ERROR_INVALID_PARAMETER) unless
+// 0 <= initial_count <= maximum_count and maximum_count > 0.
+std::unique_ptr<Semaphore> CreateSemaphoreObject(LONG initial_count, LONG maximum_count);
+
+// Waits until one of the objects is signalled, as WaitForMultipleObjects does without waiting for
+// all: WAIT_OBJECT_0 + the index of the first signalled object in the list, which the wait consumes
+// (an auto-reset event is reset, a semaphore count taken) while the others stay untouched;
+// WAIT_TIMEOUT after the scaled time-out; WAIT_FAILED for an empty list, a null entry or more than
+// 64 objects.
+DWORD WaitForAny(std::initializer_list<Waitable*> objects, DWORD timeout_ms);
 
 }  // namespace plat

@@ -1,4 +1,5 @@
 #include <utility>
+#include <vector>
 
 #include "platform/process.h"
 #include "platform/sync.h"
@@ -10,24 +11,47 @@ void SleepMs(DWORD ms) { ::Sleep(ScaleMs(ms)); }
 
 namespace {
 
-class Win32Event final : public Event {
+// What WaitForAny needs of every object: its kernel handle.
+class HandleCore {
  public:
-  explicit Win32Event(win32::UniqueHandle h) : h_(std::move(h)) {}
+  explicit HandleCore(win32::UniqueHandle h) : h_(std::move(h)) {}
+  virtual ~HandleCore() = default;
+  HANDLE Handle() const { return h_.get(); }
 
-  bool Set() override { return ::SetEvent(h_.get()) != 0; }
-  bool Reset() override { return ::ResetEvent(h_.get()) != 0; }
-
-  DWORD Wait(DWORD timeout_ms) override {
+ protected:
+  DWORD WaitOne(DWORD timeout_ms) {
     switch (::WaitForSingleObject(h_.get(), ScaleMs(timeout_ms))) {
       case WAIT_OBJECT_0: return WAIT_OBJECT_0;
       case WAIT_TIMEOUT: return WAIT_TIMEOUT;
-      // An event is never abandoned; anything but the two answers above is a failure.
+      // Events and semaphores are never abandoned; anything else is a failure.
       default: return WAIT_FAILED;
     }
   }
 
  private:
   win32::UniqueHandle h_;
+};
+
+class Win32Event final : public Event, public HandleCore {
+ public:
+  explicit Win32Event(win32::UniqueHandle h) : HandleCore(std::move(h)) {}
+
+  bool Set() override { return ::SetEvent(Handle()) != 0; }
+  bool Reset() override { return ::ResetEvent(Handle()) != 0; }
+  DWORD Wait(DWORD timeout_ms) override { return WaitOne(timeout_ms); }
+};
+
+class Win32Semaphore final : public Semaphore, public HandleCore {
+ public:
+  explicit Win32Semaphore(win32::UniqueHandle h) : HandleCore(std::move(h)) {}
+
+  bool Release(LONG count, LONG* previous) override {
+    ::LONG before = 0;
+    if (::ReleaseSemaphore(Handle(), count, &before) == 0) return false;
+    if (previous) *previous = before;
+    return true;
+  }
+  DWORD Wait(DWORD timeout_ms) override { return WaitOne(timeout_ms); }
 };
 
 }  // namespace
@@ -37,6 +61,33 @@ std::unique_ptr<Event> CreateEventObject(bool manual_reset, bool initially_signa
                                        nullptr));
   if (!h) return nullptr;  // the system has set the last error
   return std::make_unique<Win32Event>(std::move(h));
+}
+
+std::unique_ptr<Semaphore> CreateSemaphoreObject(LONG initial_count, LONG maximum_count) {
+  win32::UniqueHandle h(::CreateSemaphoreW(nullptr, initial_count, maximum_count, nullptr));
+  if (!h) return nullptr;
+  return std::make_unique<Win32Semaphore>(std::move(h));
+}
+
+DWORD WaitForAny(std::initializer_list<Waitable*> objects, DWORD timeout_ms) {
+  std::vector<HANDLE> handles;
+  for (Waitable* object : objects) {
+    auto* core = dynamic_cast<HandleCore*>(object);
+    if (!core) {
+      ::SetLastError(ERROR_INVALID_HANDLE);
+      return WAIT_FAILED;
+    }
+    handles.push_back(core->Handle());
+  }
+  if (handles.empty() || handles.size() > MAXIMUM_WAIT_OBJECTS) {
+    ::SetLastError(ERROR_INVALID_PARAMETER);
+    return WAIT_FAILED;
+  }
+  const ::DWORD r =
+      ::WaitForMultipleObjects(static_cast<::DWORD>(handles.size()), handles.data(), FALSE, ScaleMs(timeout_ms));
+  if (r == WAIT_TIMEOUT) return WAIT_TIMEOUT;
+  if (r >= WAIT_OBJECT_0 && r < WAIT_OBJECT_0 + handles.size()) return r;
+  return WAIT_FAILED;
 }
 
 }  // namespace plat
