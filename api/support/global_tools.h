@@ -67,8 +67,8 @@ struct IMbimChannel {
   virtual void Close() = 0;
 };
 
-// The serial-port channel, the job queue and the thread pool (created by class id; their
-// interfaces are declared with their classes).
+// The serial-port channel (api/support/serial), the job queue and the thread pool
+// (api/support/jobs): created by class id; their interfaces are declared with their classes.
 struct IDeviceMsg;
 struct IThreadQueue;
 struct IThreadPools;

@@ -4,7 +4,10 @@
 #include <memory>
 
 #include "api/support/global_tools.h"
+#include "api/support/jobs/jobs.h"
 #include "api/support/log/log.h"
+#include "api/support/parser/krill_parser.h"
+#include "api/support/serial/serial.h"
 #include "platform/crash_dump.h"
 #include "platform/fs.h"
 #include "platform/named_mutex.h"
@@ -53,8 +56,22 @@ int CreateToolObject(const plat::GUID& class_id, void** object) {
       *object = channel;
       return channel ? 1 : 0;
     }
-    // CKrillParser, CSerial, CThreadQueue and CThreadPools are built by a later part of the
-    // library; until then they are as unknown as any other id.
+    if (SameClass(class_id, CLSID_CKrillParser)) {
+      *object = static_cast<IAtParser*>(new CKrillParser);
+      return 1;
+    }
+    if (SameClass(class_id, CLSID_CSerial)) {
+      *object = static_cast<IDeviceMsg*>(new CSerial);
+      return 1;
+    }
+    if (SameClass(class_id, CLSID_CThreadQueue)) {
+      *object = static_cast<IThreadQueue*>(new CThreadQueue);
+      return 1;
+    }
+    if (SameClass(class_id, CLSID_CThreadPools)) {
+      *object = static_cast<IThreadPools*>(new CThreadPools);
+      return 1;
+    }
     return 0;
   } catch (...) {
     *object = nullptr;
