@@ -21,10 +21,6 @@ class Win32SerialPort final : public SerialPort {
  public:
   Win32SerialPort(win32::UniqueHandle port, win32::UniqueHandle read_event, win32::UniqueHandle write_event)
       : port_(std::move(port)), read_event_(std::move(read_event)), write_event_(std::move(write_event)) {}
-  ~Win32SerialPort() override {
-    // No overlapped block may stay in use once this object is gone.
-    ::CancelIo(port_.get());
-  }
 
   bool WriteByte(BYTE byte, DWORD timeout_ms) override {
     OVERLAPPED ov{};
@@ -56,8 +52,9 @@ class Win32SerialPort final : public SerialPort {
   }
 
  private:
-  // Waits for a pending transfer; one that is not done in time is cancelled, and its block and
-  // buffer stay ours only once the cancellation has completed. Returns the bytes transferred.
+  // Waits for a pending transfer; one that is not done in time is cancelled and waited for, so
+  // that no transfer outlives the call that owns its block and buffer. Returns the bytes
+  // transferred.
   ::DWORD Finish(OVERLAPPED* ov, DWORD timeout_ms) {
     ::DWORD done = 0;
     if (::WaitForSingleObject(ov->hEvent, ScaleMs(timeout_ms)) != WAIT_OBJECT_0) {
