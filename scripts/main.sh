@@ -9,7 +9,7 @@ cmake --preset default >/dev/null
 # Helpers that show the notebook, when this checkout has them.
 targets=(VexelSarDll krillTXLApi TxlApply)
 available=$(cmake --build --preset default --target help 2>/dev/null || true)
-for t in txlsim txlctl krill_client; do
+for t in txlsim txlctl krill_client TXLGuard; do
   grep -q "^$t:" <<<"$available" && targets+=("$t")
 done
 cmake --build --preset default --target "${targets[@]}" >/dev/null
@@ -82,5 +82,28 @@ echo "   exit code $rc; the NVM writes of this run:"
 nvm_writes "$before"
 long=$(nvm_writes "$before" | grep -vc 'flag byte' || true)
 echo "   $long write(s) longer than a flag byte: no clear, no table written, no wait."
+
+if [ -x "$bin/TXLGuard" ] && [ -x "$bin/txlsim" ]; then
+  echo
+  echo "== the service: TXLGuard installed from a folder of its own, started and stopped through the"
+  echo "   notebook's control manager (txlsim service), with a stand-in utility beside it"
+  app="$machine/Program Files/TXL"
+  mkdir -p "$app"
+  cp "$bin/TXLGuard" "$app/"
+  printf '#!/bin/sh\necho "Tixel Utility ran in $(pwd)" > "%s/utility.txt"\n' "$machine" >"$app/Tixel Utility.exe"
+  chmod +x "$app/Tixel Utility.exe"
+  svc() { echo "   \$ $*"; "$@" 2>&1 | sed 's/^/     /'; }
+  svc "$app/TXLGuard" -install
+  svc "$bin/txlsim" service start TXLGuard
+  echo "   the version values while it runs:"
+  tr -d '\r' <"$machine/registry.reg" | sed -n '/^\[HKEY_LOCAL_MACHINE\\SOFTWARE\\TXL\]/,/^$/p' | sed '/^$/d; s/^/     /'
+  for _ in $(seq 100); do [ -s "$machine/utility.txt" ] && break; sleep 0.05; done
+  echo "   the utility: $(cat "$machine/utility.txt" 2>/dev/null || echo 'did not run')"
+  svc "$bin/txlsim" service stop TXLGuard
+  svc "$bin/txlsim" service history TXLGuard
+  svc "$app/TXLGuard" -remove
+  echo "   the debugger output ($machine/debug-output.log):"
+  sed 's/^/     /' "$machine/debug-output.log"
+fi
 echo
 echo "== more: bash scripts/test.sh runs every test; $bin/bridge_walk talks to the bridge by hand."
