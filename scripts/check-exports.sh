@@ -1,15 +1,21 @@
 #!/usr/bin/env bash
-# Checks that each built library exports exactly its interface: the native .so through its dynamic
-# symbol table, the Windows .dll through its export directory.
+# Checks the interfaces of the built binaries:
+#  - each library exports exactly its interface: the native .so through its dynamic symbol table,
+#    the Windows DLLs (x64 and x86) through their export directories;
+#  - every Windows binary carries the file version the build gives it (cmake/TxlVersions.cmake),
+#    read back from its version resource;
+#  - the Windows folders need nothing but the operating system's own DLLs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 fail=0
+diff_file=$(mktemp)
+trap 'rm -f "$diff_file"' EXIT
 check() {  # name, expected-list-file, actual (demangled, one per line)
   local name=$1 expected=$2 actual=$3
-  if ! diff <(sort "$expected") <(printf '%s\n' "$actual" | sed '/^$/d' | sort) >/tmp/txl-exports.diff; then
+  if ! diff <(sort "$expected") <(printf '%s\n' "$actual" | sed '/^$/d' | sort) >"$diff_file"; then
     echo "FAIL: $name exports differ from $expected (< expected, > actual):"
-    cat /tmp/txl-exports.diff
+    cat "$diff_file"
     fail=1
   else
     echo "ok: $name exports exactly $(wc -l <"$expected") symbols"
@@ -18,10 +24,14 @@ check() {  # name, expected-list-file, actual (demangled, one per line)
 
 so_exports() { nm -D --defined-only "$1" | awk '{print $3}' | c++filt; }
 # The export table lists names after "[Ordinal/Name Pointer] Table".
-dll_exports() {
-  x86_64-w64-mingw32-objdump -p "$1" |
+pe_exports() {  # objdump, dll
+  "$1" -p "$2" |
     awk '/\[Ordinal\/Name Pointer\] Table/{on=1; next} on && NF==0{on=0} on{print $NF}' | c++filt
 }
+dll_exports() { pe_exports x86_64-w64-mingw32-objdump "$1"; }
+# 32-bit: every export is cdecl (the compiler's default, and what the clients declare), so the
+# names carry no stdcall decoration (no leading underscore, no @<bytes>): the list is the x64 one.
+dll32_exports() { pe_exports i686-w64-mingw32-objdump "$1"; }
 
 # library file, its list of expected exports, the function that reads what it exports
 while read -r lib expected reader; do
@@ -33,7 +43,49 @@ while read -r lib expected reader; do
 done <<'LIST'
 build/default/bin/VexelSarDll.so bridge/VexelSarDll.exports so_exports
 build/windows/bin/VexelSarDll.dll bridge/VexelSarDll.exports dll_exports
+build/windows-x86/bin/VexelSarDll.dll bridge/VexelSarDll.exports dll32_exports
 build/default/bin/libkrillTXLApi.so api/krillTXLApi.exports so_exports
 build/windows/bin/krillTXLApi.dll api/krillTXLApi.exports dll_exports
+build/windows-x86/bin/krillTXLApi.dll api/krillTXLApi.exports dll32_exports
 LIST
+
+# ---- Version records -------------------------------------------------------------------------------
+# binary (without folder), the file version it must report. The service is checked once its folder
+# is in the tree.
+versions="VexelSarDll.dll 1.2.6.0
+krillTXLApi.dll 1.0.0.0
+TxlApply.exe 1.0.0.0
+txlctl.exe 1.0.0.0"
+[ -f service/CMakeLists.txt ] && versions+=$'\n'"TXLGuard.exe 1.0.2.6"
+
+file_version() {  # windres, binary: "a.b.c.d" from the fixed part and the string table, if they agree
+  local rc fixed text
+  rc=$("$1" -i "$2" -O rc 2>/dev/null) || return 0
+  fixed=$(sed -n 's/^ *FILEVERSION \([0-9]*\), *\([0-9]*\), *\([0-9]*\), *\([0-9]*\)$/\1.\2.\3.\4/p' <<<"$rc")
+  text=$(sed -n 's/^ *VALUE "FileVersion", "\(.*\)"$/\1/p' <<<"$rc")
+  [ "$fixed" = "$text" ] && echo "$fixed" || echo "fixed $fixed, text $text"
+}
+
+for arch in windows:x86_64-w64-mingw32 windows-x86:i686-w64-mingw32; do
+  dir=build/${arch%%:*}/bin
+  tools=${arch#*:}
+  while read -r name want; do
+    got=$(file_version "$tools-windres" "$dir/$name")
+    if [ "$got" = "$want" ]; then
+      echo "ok: $dir/$name file version $got"
+    else
+      echo "FAIL: $dir/$name file version '${got:-none}', expected $want"; fail=1
+    fi
+  done <<<"$versions"
+
+  # Only the system's DLLs: the compiler's runtime is linked in statically.
+  for bin in "$dir"/*.exe "$dir"/*.dll; do
+    foreign=$("$tools-objdump" -p "$bin" | sed -n 's/^\s*DLL Name: //p' |
+      grep -viE '^(kernel32|user32|advapi32|ole32|oleaut32|shell32|setupapi|msvcrt|ws2_32|dbghelp|krillTXLApi|VexelSarDll)\.dll$|^api-ms-win-' || true)
+    if [ -n "$foreign" ]; then
+      echo "FAIL: $bin imports DLLs that are not the system's: $foreign"; fail=1
+    fi
+  done
+  echo "ok: $dir imports only system DLLs (and the suite's own)"
+done
 exit $fail
