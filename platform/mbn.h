@@ -157,23 +157,55 @@ struct MBN_DEVICE_SERVICE {
   VARIANT_BOOL dataReadSupported;
 };
 
+// The layouts the system's Mobile Broadband API hands over, field by field, for both Windows
+// architectures (natural alignment: 4-byte pointers on x86, 8-byte ones on x64 with padding before
+// each pointer that follows a 32-bit field). A record read with the wrong offsets would hand the
+// library another field's string to free.
+static_assert(sizeof(MBN_READY_STATE) == 4 && sizeof(MBN_CELLULAR_CLASS) == 4 && sizeof(MBN_VOICE_CLASS) == 4 &&
+              sizeof(MBN_DEVICE_SERVICES_INTERFACE_STATE) == 4);
+static_assert(sizeof(VARIANT_BOOL) == 2 && sizeof(BOOL) == 4 && sizeof(ULONG) == 4 && sizeof(HRESULT) == 4);
+static_assert(offsetof(MBN_INTERFACE_CAPS, cellularClass) == 0 && offsetof(MBN_INTERFACE_CAPS, voiceClass) == 4 &&
+              offsetof(MBN_INTERFACE_CAPS, dataClass) == 8);
 #if defined(_WIN32) && !defined(_WIN64)
 // 32-bit Windows.
+static_assert(sizeof(void*) == 4);
 static_assert(sizeof(MBN_INTERFACE_CAPS) == 52);
 static_assert(offsetof(MBN_INTERFACE_CAPS, customDataClass) == 12);
+static_assert(offsetof(MBN_INTERFACE_CAPS, gsmBandClass) == 16);
+static_assert(offsetof(MBN_INTERFACE_CAPS, cdmaBandClass) == 20);
+static_assert(offsetof(MBN_INTERFACE_CAPS, customBandClass) == 24);
+static_assert(offsetof(MBN_INTERFACE_CAPS, smsCaps) == 28);
+static_assert(offsetof(MBN_INTERFACE_CAPS, controlCaps) == 32);
 static_assert(offsetof(MBN_INTERFACE_CAPS, deviceID) == 36);
+static_assert(offsetof(MBN_INTERFACE_CAPS, manufacturer) == 40);
+static_assert(offsetof(MBN_INTERFACE_CAPS, model) == 44);
 static_assert(offsetof(MBN_INTERFACE_CAPS, firmwareInfo) == 48);
 static_assert(sizeof(MBN_PROVIDER) == 16);
+static_assert(offsetof(MBN_PROVIDER, providerState) == 4 && offsetof(MBN_PROVIDER, providerName) == 8 &&
+              offsetof(MBN_PROVIDER, dataClass) == 12);
 static_assert(sizeof(MBN_DEVICE_SERVICE) == 8);
+static_assert(offsetof(MBN_DEVICE_SERVICE, dataWriteSupported) == 4 &&
+              offsetof(MBN_DEVICE_SERVICE, dataReadSupported) == 6);
 #elif defined(_WIN64) || (defined(__LP64__) && !defined(_WIN32))
 // 64-bit Windows and the 64-bit POSIX build share the layout (8-byte pointers).
+static_assert(sizeof(void*) == 8);
 static_assert(sizeof(MBN_INTERFACE_CAPS) == 80);
 static_assert(offsetof(MBN_INTERFACE_CAPS, customDataClass) == 16);
 static_assert(offsetof(MBN_INTERFACE_CAPS, gsmBandClass) == 24);
+static_assert(offsetof(MBN_INTERFACE_CAPS, cdmaBandClass) == 28);
+static_assert(offsetof(MBN_INTERFACE_CAPS, customBandClass) == 32);
+static_assert(offsetof(MBN_INTERFACE_CAPS, smsCaps) == 40);
+static_assert(offsetof(MBN_INTERFACE_CAPS, controlCaps) == 44);
 static_assert(offsetof(MBN_INTERFACE_CAPS, deviceID) == 48);
+static_assert(offsetof(MBN_INTERFACE_CAPS, manufacturer) == 56);
+static_assert(offsetof(MBN_INTERFACE_CAPS, model) == 64);
 static_assert(offsetof(MBN_INTERFACE_CAPS, firmwareInfo) == 72);
 static_assert(sizeof(MBN_PROVIDER) == 32);
+static_assert(offsetof(MBN_PROVIDER, providerState) == 8 && offsetof(MBN_PROVIDER, providerName) == 16 &&
+              offsetof(MBN_PROVIDER, dataClass) == 24);
 static_assert(sizeof(MBN_DEVICE_SERVICE) == 16);
+static_assert(offsetof(MBN_DEVICE_SERVICE, dataWriteSupported) == 8 &&
+              offsetof(MBN_DEVICE_SERVICE, dataReadSupported) == 10);
 #endif
 
 // ---- Interfaces ----------------------------------------------------------------------------------
