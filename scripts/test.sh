@@ -21,12 +21,19 @@ step "sanitizer tests"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --preset asan
 
-step "Windows cross-build (windows preset)"
+step "Windows x64 cross-build with its tests (windows preset)"
 cmake --preset windows >/dev/null
 cmake --build --preset windows
 
+step "Windows x86 cross-build (windows-x86 preset)"
+cmake --preset windows-x86 >/dev/null
+cmake --build --preset windows-x86
+
 step "exported interfaces"
 bash scripts/check-exports.sh
+
+step "Windows x64 under Wine"
+bash scripts/wine-stage.sh build/windows
 
 echo
 echo "all steps passed"
