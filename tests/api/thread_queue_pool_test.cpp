@@ -100,6 +100,24 @@ TEST(ThreadQueue, BurstFromSeveralThreadsLosesNothingAndKeepsEachProducersOrder)
   EXPECT_TRUE(ordered);
 }
 
+TEST(ThreadQueue, JobsBeyondTheSemaphoresMaximumStillRun) {
+  // With the worker held, the signals stop counting at the maximum; the jobs past it must not be
+  // left behind once it goes on.
+  constexpr int kJobs = CThreadQueue::kMaxSignals + 10;
+  Ledger ledger(kJobs);
+  auto started = ManualEvent();
+  auto gate = ManualEvent();
+  CThreadQueue queue;
+  ASSERT_TRUE(queue.Start());
+  queue.AddJob(new RecordingJob(&ledger, 0, started.get(), gate.get()));
+  ASSERT_EQ(started->Wait(Patience()), plat::WAIT_OBJECT_0);
+  for (int id = 1; id < kJobs; ++id) queue.AddJob(new RecordingJob(&ledger, id));
+  gate->Set();
+  EXPECT_TRUE(ledger.WaitReleased(kJobs));
+  queue.Stop();
+  ExpectEachRanOnceAndWasReleased(ledger, kJobs);
+}
+
 TEST(ThreadPools, SizeFollowsTheProcessorCount) {
   for (const auto& [processors, workers] : {std::pair{1u, 4u}, {4u, 10u}}) {
     CThreadPools pool(processors);
