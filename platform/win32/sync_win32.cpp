@@ -46,6 +46,11 @@ class Win32Semaphore final : public Semaphore, public HandleCore {
   explicit Win32Semaphore(win32::UniqueHandle h) : HandleCore(std::move(h)) {}
 
   bool Release(LONG count, LONG* previous) override {
+    // Not every implementation of the API refuses a count of 0 (Wine takes it as a no-op).
+    if (count <= 0) {
+      ::SetLastError(ERROR_INVALID_PARAMETER);
+      return false;
+    }
     ::LONG before = 0;
     if (::ReleaseSemaphore(Handle(), count, &before) == 0) return false;
     if (previous) *previous = before;
