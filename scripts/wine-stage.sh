@@ -141,18 +141,59 @@ cd - >/dev/null
 
 echo
 echo "== the service"
-# >>> SERVICE STEPS (hook for the service's own checks) >>>
-# To come with service/: TXLGuard.exe -install from C:\Program Files\TXL (as the notebook installs
-# it), a start through Wine's service control manager (`net start TXLGuard` / `sc start`), the
-# version values under HKLM\SOFTWARE\TXL read with `reg query`, a test program "Tixel Utility.exe"
-# beside it that leaves a marker (polled with a bound), a "Tixel.exe" on the PATH that must never
-# run, the stop, and TXLGuard.exe -remove.
+# The service installed beside the suite, started and stopped through Wine's service control
+# manager. "Tixel Utility.exe" is a stand-in that leaves a marker ("<its path>.ran"); a "Tixel.exe"
+# beside it and one on the PATH (C:\windows) must never run: they are what an unquoted command
+# line "C:\Program Files\TXL\Tixel Utility.exe" would start instead.
 if [ -f "$bin/TXLGuard.exe" ]; then
-  echo "TXLGuard.exe is built; its steps are not written yet"
+  cp "$bin/TXLGuard.exe" "$app/"
+  cp "$bin/win_marker.exe" "$app/Tixel Utility.exe"
+  cp "$bin/win_marker.exe" "$app/Tixel.exe"
+  cp "$bin/win_marker.exe" "$drive_c/windows/Tixel.exe"
+  cd "$app"
+  service_state() {  # the state word of `sc query`, e.g. RUNNING
+    "$wine" sc query TXLGuard 2>/dev/null </dev/null | tr -d '\r' | awk '$1 == "STATE" { print $4 }'
+  }
+  wait_state() {  # state: polls for it, at most 30 s
+    local _
+    for _ in $(seq 300); do [ "$(service_state)" = "$1" ] && return 0; sleep 0.1; done
+    return 1
+  }
+
+  rc=$(run service-install ./TXLGuard.exe -install)
+  if [ "$rc" = 0 ] && [ "$(service_state)" = STOPPED ]; then ok "TXLGuard.exe -install: exit 0, registered"
+  else bad "TXLGuard.exe -install: exit $rc, state '$(service_state)'"; show_log service-install; fi
+
+  rc=$(run service-start sc start TXLGuard)
+  if [ "$rc" = 0 ] && wait_state RUNNING; then ok "sc start TXLGuard: running"
+  else bad "sc start TXLGuard: exit $rc, state '$(service_state)'"; show_log service-start; fi
+
+  run service-values reg query 'HKLM\SOFTWARE\TXL' >/dev/null
+  values=$(tr -d '\r' <"$stage/logs/service-values.log" | awk 'NF >= 3 { print $1 "=" $3 }' | LC_ALL=C sort | paste -sd' ' -)
+  want='ImagePath=C:\Windows\SysWOW64\TXLGuard.exe TXLGuardVersion=1.0.2.6 TixelUtilityVersion=2.0.20.216'
+  if [ "$values" = "$want" ]; then ok "reg query HKLM\\SOFTWARE\\TXL: $values"
+  else bad "reg query HKLM\\SOFTWARE\\TXL: '$values', expected '$want'"; show_log service-values; fi
+
+  marker="$app/Tixel Utility.exe.ran"
+  for _ in $(seq 300); do [ -s "$marker" ] && break; sleep 0.1; done
+  if [ "$(tr -d '\r' <"$marker" 2>/dev/null)" = 'C:\Program Files\TXL\Tixel Utility.exe|C:\Program Files\TXL' ]; then
+    ok "the service started \"Tixel Utility.exe\" once, in its own folder"
+  else bad "\"Tixel Utility.exe\": marker '$(cat "$marker" 2>/dev/null)'"; fi
+
+  rc=$(run service-stop sc stop TXLGuard)
+  if wait_state STOPPED; then ok "sc stop TXLGuard: stopped"
+  else bad "sc stop TXLGuard: exit $rc, state '$(service_state)'"; show_log service-stop; fi
+
+  rc=$(run service-remove ./TXLGuard.exe -remove)
+  if [ "$rc" = 0 ] && [ -z "$(service_state)" ]; then ok "TXLGuard.exe -remove: exit 0, no longer registered"
+  else bad "TXLGuard.exe -remove: exit $rc, state '$(service_state)'"; show_log service-remove; fi
+
+  if [ -e "$app/Tixel.exe.ran" ] || [ -e "$drive_c/windows/Tixel.exe.ran" ]; then bad "a Tixel.exe ran"
+  else ok "no Tixel.exe ran"; fi
+  cd - >/dev/null
 else
   echo "skipped: TXLGuard.exe is not built"
 fi
-# <<< SERVICE STEPS <<<
 
 echo
 if [ "$fail" = 0 ]; then echo "wine stage passed"; else echo "wine stage FAILED (logs in $stage/logs)"; fi
