@@ -184,6 +184,15 @@ if [ -f "$bin/TXLGuard.exe" ]; then
   if wait_state STOPPED; then ok "sc stop TXLGuard: stopped"
   else bad "sc stop TXLGuard: exit $rc, state '$(service_state)'"; show_log service-stop; fi
 
+  # The service object's end deletes the version key (it has no sub-keys) once the dispatcher returns.
+  key_gone=0
+  for _ in $(seq 300); do
+    if ! "$wine" reg query 'HKLM\SOFTWARE\TXL' >/dev/null 2>&1 </dev/null; then key_gone=1; break; fi
+    sleep 0.1
+  done
+  if [ "$key_gone" = 1 ]; then ok "HKLM\SOFTWARE\TXL deleted after the stop"
+  else bad "HKLM\SOFTWARE\TXL still there 30 s after the stop"; fi
+
   rc=$(run service-remove ./TXLGuard.exe -remove)
   if [ "$rc" = 0 ] && [ -z "$(service_state)" ]; then ok "TXLGuard.exe -remove: exit 0, no longer registered"
   else bad "TXLGuard.exe -remove: exit $rc, state '$(service_state)'"; show_log service-remove; fi
