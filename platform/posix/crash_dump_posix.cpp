@@ -14,6 +14,7 @@
 #include "platform/process.h"
 #include "platform/text.h"
 #include "posix/errno_map.h"
+#include "posix/write_all.h"
 #include "sim/machine.h"
 
 namespace plat {
@@ -27,16 +28,7 @@ char g_dump_path[4096];
 std::once_flag g_path_once;
 bool g_path_ok = false;
 
-void WriteText(int fd, const char* text) {
-  std::size_t left = std::strlen(text);
-  while (left > 0) {
-    const ssize_t n = ::write(fd, text, left);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
-    text += n;
-    left -= static_cast<std::size_t>(n);
-  }
-}
+void WriteText(int fd, const char* text) { posix::WriteAll(fd, text, std::strlen(text)); }
 
 void WriteNumber(int fd, long long value) {
   char digits[24];

@@ -9,6 +9,8 @@
 #include <cstring>
 #include <fstream>
 
+#include "posix/write_all.h"
+
 extern char** environ;
 
 namespace plat::posix {
@@ -17,17 +19,6 @@ namespace {
 
 bool NameMatches(const char* entry, const std::string& name) {
   return std::strncmp(entry, name.c_str(), name.size()) == 0 && entry[name.size()] == '=';
-}
-
-void WriteAll(int fd, const void* data, std::size_t size) {
-  const char* p = static_cast<const char*>(data);
-  while (size > 0) {
-    const ssize_t n = ::write(fd, p, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
-    p += n;
-    size -= static_cast<std::size_t>(n);
-  }
 }
 
 // Reads exactly `size` bytes; false at end of file first.
