@@ -140,6 +140,35 @@ else bad "bridge \"AT\\r\\n\": exit $rc"; show_log os-bridge-at; fi
 cd - >/dev/null
 
 echo
+echo "== a serial port: COM7 of the prefix is a pseudo-terminal the stage answers on"
+# The control library's serial channel (created by class id) over Wine's serial driver.
+serial_exchange() {  # mode (answer|silent): prints the probe's exit code
+  local ready=$stage/pty.ready rc
+  rm -f "$ready"
+  python3 scripts/pty-responder.py "$WINEPREFIX/dosdevices/com7" "$1" "$ready" >"$stage/logs/pty-$1.log" 2>&1 &
+  local responder=$!
+  for _ in $(seq 100); do [ -s "$ready" ] && break; sleep 0.1; done
+  rc=$(run "serial-$1" "$bin/serial_probe.exe" 7)
+  wait "$responder" || true
+  echo "$rc"
+}
+if [ -f "$bin/serial_probe.exe" ]; then
+  rc=$(serial_exchange answer)
+  if [ "$rc" = 0 ] && grep -q '^transact 0x00000000 reply \[\\r\\nOK\\r\\n\]' "$stage/logs/serial-answer.log" &&
+     grep -q 'AT\\r\\n' "$stage/logs/pty-answer.log"; then ok "COM7: \"AT\\r\\n\" sent, \"\\r\\nOK\\r\\n\" read back"
+  else bad "COM7 answering: exit $rc"; show_log serial-answer; show_log pty-answer; fi
+  rc=$(serial_exchange silent)
+  if [ "$rc" = 1 ] && grep -q '^transact 0x80004005 reply \[\]' "$stage/logs/serial-silent.log"; then
+    ok "COM7 silent: the exchange fails with 0x80004005 after its wait"
+  else bad "COM7 silent: exit $rc"; show_log serial-silent; fi
+  rc=$(run serial-absent "$bin/serial_probe.exe" 9)
+  if [ "$rc" = 1 ] && grep -q '^open 0x80004005' "$stage/logs/serial-absent.log"; then ok "COM9 (no device): OpenPort fails"
+  else bad "COM9: exit $rc"; show_log serial-absent; fi
+else
+  echo "skipped: serial_probe.exe is not built"
+fi
+
+echo
 echo "== the service"
 # The service installed beside the suite, started and stopped through Wine's service control
 # manager. "Tixel Utility.exe" is a stand-in that leaves a marker ("<its path>.ran"); a "Tixel.exe"
