@@ -19,15 +19,22 @@ try:
     os.unlink(link)
 except FileNotFoundError:
     pass
-os.symlink(os.ttyname(slave), link)
+terminal = os.ttyname(slave)
+os.symlink(terminal, link)
+# Only the port's opener holds the terminal side: its close then ends the line (EIO here).
+os.close(slave)
 with open(ready, "w") as f:
-    f.write(os.ttyname(slave) + "\n")
+    f.write(terminal + "\n")
 received = b""
 deadline = time.monotonic() + 60
 while time.monotonic() < deadline and b"\r\n" not in received:
     readable, _, _ = select.select([master], [], [], 0.2)
     if readable:
-        received += os.read(master, 1024)
+        try:
+            received += os.read(master, 1024)
+        except OSError:
+            # Nobody has the terminal side open yet.
+            time.sleep(0.05)
 if mode == "answer" and b"\r\n" in received:
     os.write(master, b"\r\nOK\r\n")
 # Keep the line open until the other side has closed the port (or the deadline).

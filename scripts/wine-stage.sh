@@ -148,7 +148,8 @@ serial_exchange() {  # mode (answer|silent): prints the probe's exit code
   python3 scripts/pty-responder.py "$WINEPREFIX/dosdevices/com7" "$1" "$ready" >"$stage/logs/pty-$1.log" 2>&1 &
   local responder=$!
   for _ in $(seq 100); do [ -s "$ready" ] && break; sleep 0.1; done
-  rc=$(run "serial-$1" "$bin/serial_probe.exe" 7)
+  # The peer is a script: the line keeps its real 200 ms for the answer.
+  rc=$(TXL_TIME_SCALE=1 run "serial-$1" "$bin/serial_probe.exe" 7)
   wait "$responder" || true
   echo "$rc"
 }
