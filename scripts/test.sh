@@ -21,6 +21,11 @@ step "sanitizer tests"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --preset asan
 
+step "thread sanitizer build and tests of the job runners and the waits under them (tsan preset)"
+cmake --preset tsan >/dev/null
+cmake --build --preset tsan
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 ctest --preset tsan
+
 step "Windows x64 cross-build with its tests (windows preset)"
 cmake --preset windows >/dev/null
 cmake --build --preset windows
