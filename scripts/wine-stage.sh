@@ -50,6 +50,14 @@ trap cleanup EXIT
 echo "== fresh Wine prefix $WINEPREFIX ($("$wine" --version 2>/dev/null || echo wine))"
 rc=$(run wineboot wineboot -i)
 [ "$rc" = 0 ] || { bad "wineboot -i exited $rc"; show_log wineboot; exit 1; }
+# One Wine session for the rest of the stage: a server that stays up between programs keeps the
+# service control manager alive from step to step. Otherwise the session ends whenever no program
+# runs, and a program started while the old server is still saving the registry can meet a manager
+# that has not seen the service just installed.
+if [ -n "$wineserver" ]; then
+  "$wineserver" -w  # the set-up session has ended and saved the registry
+  "$wineserver" -p >/dev/null 2>&1 </dev/null || { bad "wineserver -p failed"; exit 1; }
+fi
 # A crashing program ends at once instead of starting the debugger.
 run aedebug reg delete 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /f >/dev/null
 run winedbg reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null
