@@ -98,6 +98,16 @@ TEST_F(ServiceProcess, CommandLineTable) {
   EXPECT_FALSE(KeyExists());
 }
 
+TEST_F(ServiceProcess, APathTheModuleBufferCannotHoldIsNotInstalled) {
+  fs::path deep = dir_.path();
+  while (deep.string().size() < 300) deep /= "a-folder-name-of-some-length";
+  fs::create_directories(deep);
+  fs::copy_file(guard_, deep / "TXLGuard");
+  EXPECT_EQ(Run("'" + (deep / "TXLGuard").string() + "' -install").out,
+            "GetModuleFileName failed w/err 0x0000007a\n");
+  EXPECT_NE(Guard("-remove").out, "TXLGuard is removed.\n");  // nothing was installed
+}
+
 TEST_F(ServiceProcess, InstallStartStopRemoveWithTheUtility) {
   const fs::path marker = dir_.path() / "utility-ran";
   const fs::path release = dir_.path() / "release";
