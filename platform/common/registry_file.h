@@ -49,6 +49,8 @@ struct Value {
   std::u16string name;
   DWORD type = 0;
   std::vector<BYTE> data;
+
+  bool operator==(const Value&) const = default;
 };
 
 struct Key {
@@ -60,6 +62,8 @@ struct Key {
   // Replaces the type and data of an existing value (keeping its place and spelling) or appends it.
   void SetValue(std::u16string_view name, DWORD type, std::vector<BYTE> data);
   bool DeleteValue(std::u16string_view name);
+
+  bool operator==(const Key&) const = default;
 };
 
 // Orders paths as the export lists them: level by level, each level by its upper-cased name.
@@ -86,6 +90,9 @@ class Document {
   DWORD CountSubkeys(std::u16string_view path) const;
 
   void AddProblem(std::string problem) { problems_.push_back(std::move(problem)); }
+
+  // Equal documents format to the same text.
+  bool operator==(const Document&) const = default;
 
  private:
   std::map<std::u16string, Key, PathLess> keys_;

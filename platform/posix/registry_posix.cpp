@@ -4,6 +4,9 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <memory>
+#include <mutex>
+#include <string>
 #include <utility>
 
 #include "platform/common/registry_file.h"
@@ -41,16 +44,37 @@ class Fd {
   int fd_;
 };
 
+// The last registry text this process parsed, with its document. Every access still reads the
+// file, which stays the one truth between processes, but an unchanged text is not parsed again:
+// parsing a large registry on every access is what made a run crawl.
+struct ParsedRegistry {
+  std::mutex mu;
+  std::string bytes;
+  std::shared_ptr<const regfile::Document> doc;
+};
+ParsedRegistry& Parsed() {
+  static auto* parsed = new ParsedRegistry;  // reached from any thread until the process ends
+  return *parsed;
+}
+
+std::shared_ptr<const regfile::Document> Remember(std::string bytes, regfile::Document doc) {
+  ParsedRegistry& p = Parsed();
+  std::lock_guard<std::mutex> lock(p.mu);
+  p.bytes = std::move(bytes);
+  p.doc = std::make_shared<const regfile::Document>(std::move(doc));
+  return p.doc;
+}
+
 // The registry as the file holds it now; an absent file is an empty registry.
-LONG Load(regfile::Document* doc) {
+LONG Load(std::shared_ptr<const regfile::Document>* doc) {
   Fd fd(::open(RegistryFile().c_str(), O_RDONLY | O_CLOEXEC));
   if (fd.get() < 0) {
     if (errno != ENOENT) return FailErrno();
-    *doc = regfile::Document();
+    *doc = std::make_shared<const regfile::Document>();
     return ERROR_SUCCESS;
   }
   std::string bytes;
-  char buf[8192];
+  char buf[65536];
   for (;;) {
     const ssize_t n = ::read(fd.get(), buf, sizeof buf);
     if (n == 0) break;
@@ -60,7 +84,16 @@ LONG Load(regfile::Document* doc) {
     }
     bytes.append(buf, static_cast<std::size_t>(n));
   }
-  *doc = regfile::Parse(bytes);
+  {
+    ParsedRegistry& p = Parsed();
+    std::lock_guard<std::mutex> lock(p.mu);
+    if (p.doc && p.bytes == bytes) {
+      *doc = p.doc;
+      return ERROR_SUCCESS;
+    }
+  }
+  regfile::Document parsed = regfile::Parse(bytes);
+  *doc = Remember(std::move(bytes), std::move(parsed));
   return ERROR_SUCCESS;
 }
 
@@ -113,15 +146,18 @@ template <class Change>
 LONG Modify(Change&& change) {
   const auto lock = LockFile(RegistryLock().u16string());
   if (!lock) return Fail(GetLastError() != ERROR_SUCCESS ? GetLastError() : ERROR_ACCESS_DENIED);
-  regfile::Document doc;
-  if (const LONG rc = Load(&doc); rc != static_cast<LONG>(ERROR_SUCCESS)) return rc;
+  std::shared_ptr<const regfile::Document> current;
+  if (const LONG rc = Load(&current); rc != static_cast<LONG>(ERROR_SUCCESS)) return rc;
   // Rewriting a file with lines we could not read would throw those lines away.
-  if (!doc.problems().empty()) return Fail(ERROR_BADDB);
-  const std::string before = regfile::Format(doc);
+  if (!current->problems().empty()) return Fail(ERROR_BADDB);
+  regfile::Document doc = *current;
   if (const LONG rc = change(doc); rc != static_cast<LONG>(ERROR_SUCCESS)) return Fail(static_cast<DWORD>(rc));
-  const std::string after = regfile::Format(doc);
-  if (after == before) return ERROR_SUCCESS;
-  return Store(after);
+  if (doc == *current) return ERROR_SUCCESS;
+  std::string after = regfile::Format(doc);
+  if (const LONG rc = Store(after); rc != static_cast<LONG>(ERROR_SUCCESS)) return rc;
+  // Still under the lock: the file holds exactly this text now.
+  Remember(std::move(after), std::move(doc));
+  return ERROR_SUCCESS;
 }
 
 std::u16string_view HiveName(RegistryHive hive) {
@@ -210,19 +246,19 @@ class PosixRegistryKey final : public RegistryKey {
   }
 
   LONG CountSubkeys(DWORD* count) override {
-    regfile::Document doc;
+    std::shared_ptr<const regfile::Document> doc;
     if (const LONG rc = Load(&doc); rc != static_cast<LONG>(ERROR_SUCCESS)) return rc;
-    if (!KeyExists(doc, path_)) return Fail(ERROR_KEY_DELETED);
-    *count = doc.CountSubkeys(path_);
+    if (!KeyExists(*doc, path_)) return Fail(ERROR_KEY_DELETED);
+    *count = doc->CountSubkeys(path_);
     return ERROR_SUCCESS;
   }
 
  private:
   LONG Lookup(const std::u16string& name, regfile::Value* out) const {
-    regfile::Document doc;
+    std::shared_ptr<const regfile::Document> doc;
     if (const LONG rc = Load(&doc); rc != static_cast<LONG>(ERROR_SUCCESS)) return rc;
-    if (!KeyExists(doc, path_)) return Fail(ERROR_KEY_DELETED);
-    const regfile::Key* key = doc.Find(path_);
+    if (!KeyExists(*doc, path_)) return Fail(ERROR_KEY_DELETED);
+    const regfile::Key* key = doc->Find(path_);
     const regfile::Value* v = key ? key->FindValue(name) : nullptr;
     if (!v) return Fail(ERROR_FILE_NOT_FOUND);
     *out = *v;
@@ -246,9 +282,9 @@ class PosixRegistryKey final : public RegistryKey {
 LONG OpenRegistryKey(RegistryHive hive, const std::u16string& subkey, std::unique_ptr<RegistryKey>* out) {
   const std::u16string path = FullPath(hive, subkey);
   if (path.empty()) return Fail(ERROR_INVALID_PARAMETER);
-  regfile::Document doc;
+  std::shared_ptr<const regfile::Document> doc;
   if (const LONG rc = Load(&doc); rc != static_cast<LONG>(ERROR_SUCCESS)) return rc;
-  if (!KeyExists(doc, path)) return Fail(ERROR_FILE_NOT_FOUND);
+  if (!KeyExists(*doc, path)) return Fail(ERROR_FILE_NOT_FOUND);
   *out = std::make_unique<PosixRegistryKey>(path);
   return ERROR_SUCCESS;
 }

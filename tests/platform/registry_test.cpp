@@ -248,6 +248,19 @@ TEST_F(RegistryTest, AHandleSeesWhatOthersWrote) {
   DWORD v = 0;
   ASSERT_EQ(reader->QueryDword(u"Body_Sar_ON", &v), 0);
   EXPECT_EQ(v, 5u);
+  // An editor that rewrites the file in place, to the same size, within the same clock tick: what
+  // this process read before must not be served again.
+  for (const char* digit : {"7", "8"}) {
+    std::string text = ReadFile();
+    const auto at = text.find("dword:00000005");
+    ASSERT_NE(at, std::string::npos) << text;
+    text.replace(at + 13, 1, digit);
+    WriteFile(text);
+    ASSERT_EQ(reader->QueryDword(u"Body_Sar_ON", &v), 0);
+    EXPECT_EQ(v, static_cast<DWORD>(std::stoul(digit)));
+    text.replace(at + 13, 1, "5");
+    WriteFile(text);
+  }
 }
 
 TEST_F(RegistryTest, AMalformedFileIsNeverOverwritten) {
