@@ -4,8 +4,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <system_error>
 
 #include "platform/fs.h"
@@ -31,10 +29,8 @@ std::optional<std::vector<std::uint8_t>> NvmStore::ReadUnlocked(std::uint32_t it
   const std::filesystem::path file = ItemPath(item);
   std::error_code ec;
   if (!std::filesystem::exists(file, ec)) return FactoryNvmItem(family_, item);
-  std::ifstream in(file, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) return std::nullopt;
+  std::vector<std::uint8_t> bytes;
+  if (!ReadFileContents(file, &bytes)) return std::nullopt;
   return bytes;
 }
 

@@ -188,8 +188,13 @@ int Show() {
 
   const sim::NvmStore nvm(dir, c.family);
   const auto item = nvm.ReadItem(sim::services::kSarParamItem);
+  int rc = 0;
   if (!item) {
-    std::printf("SAR parameter item: cannot be read\n");
+    // A folder or an unreadable file where the item should be: said, and the rest still shown.
+    const std::string path = PathText(nvm.ItemPath(sim::services::kSarParamItem));
+    std::printf("SAR parameter item: cannot be read (%s is no readable file)\n", path.c_str());
+    std::fprintf(stderr, "txlsim: %s is no readable file\n", path.c_str());
+    rc = 1;
   } else if (item->size() < 2) {
     std::printf("SAR parameter item: absent on this module\n");
   } else {
@@ -226,7 +231,7 @@ int Show() {
     key.reset();
   std::printf("registry HKLM\\SOFTWARE\\OEM\\Corvid\\SAR:\n  Body_Sar_ON %s\n  Body_Sar_Profile %s\n",
               RegistryValue(key.get(), u"Body_Sar_ON").c_str(), RegistryValue(key.get(), u"Body_Sar_Profile").c_str());
-  return 0;
+  return rc;
 }
 
 // ---- reset ------------------------------------------------------------------------------------------

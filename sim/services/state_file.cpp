@@ -1,7 +1,5 @@
 #include "sim/services/state_file.h"
 
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <system_error>
 
@@ -21,10 +19,7 @@ StateRead StateFile::Read(std::vector<std::uint8_t>* bytes) const {
   const auto lock = plat::LockFile(lock_.u16string());
   if (!lock) return StateRead::kFailed;
   if (!std::filesystem::exists(file_, ec)) return ec ? StateRead::kFailed : StateRead::kAbsent;
-  std::ifstream in(file_, std::ios::binary);
-  if (!in) return StateRead::kFailed;
-  bytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return in.bad() ? StateRead::kFailed : StateRead::kRead;
+  return ReadFileContents(file_, bytes) ? StateRead::kRead : StateRead::kFailed;
 }
 
 bool StateFile::Write(const std::vector<std::uint8_t>& bytes) {

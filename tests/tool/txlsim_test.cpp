@@ -65,6 +65,17 @@ TEST_F(TxlsimTest, ShowOnAFreshNotebook) {
   EXPECT_NE(out.find("Body_Sar_ON absent"), std::string::npos) << out;
 }
 
+TEST_F(TxlsimTest, ShowReportsWhatCannotBeRead) {
+  // Folders where the modem's item and its switch state should be files: said, not a crash.
+  fs::create_directories(Machine() / "modem" / "nvm" / "103d0000.bin");
+  fs::create_directories(Machine() / "modem" / "body_sar_on.bin");
+  EXPECT_EQ(Run("show"), 1) << Err();
+  EXPECT_NE(Out().find("SAR parameter item: cannot be read"), std::string::npos) << Out();
+  EXPECT_NE(Out().find("firmware: ON unreadable"), std::string::npos) << Out();
+  EXPECT_NE(Err().find("103d0000.bin is no readable file"), std::string::npos) << Err();
+  EXPECT_NE(Out().find("Body_Sar_ON absent"), std::string::npos) << "the rest is still shown: " << Out();
+}
+
 TEST_F(TxlsimTest, TraceDecodesRequests) {
   WriteFile(Machine() / "modem" / "trace.jsonl",
             // An NVM write of two bytes at offset 1 of the SAR item, an AT text, and a line of nothing known.
