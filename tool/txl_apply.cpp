@@ -3,12 +3,32 @@
 #include <algorithm>
 #include <cstring>
 #include <initializer_list>
+#include <memory>
 
 #include "api/exports.h"
+#include "platform/named_mutex.h"
 #include "platform/sync.h"
 
 namespace txlapply {
 namespace {
+
+// Holds the run lock for its life. A lock that cannot be had (its file or object cannot be made)
+// leaves the run unserialised rather than refusing it: the tool has no other way to report.
+class RunLock {
+ public:
+  RunLock() : mutex_(plat::OpenNamedMutex(kRunLockName)) {
+    held_ = mutex_ && mutex_->Wait() == plat::WAIT_OBJECT_0;
+  }
+  ~RunLock() {
+    if (held_) mutex_->Release();
+  }
+  RunLock(const RunLock&) = delete;
+  RunLock& operator=(const RunLock&) = delete;
+
+ private:
+  std::unique_ptr<plat::NamedMutex> mutex_;
+  bool held_ = false;
+};
 
 constexpr std::size_t LongestRow() {
   std::size_t n = 0;
@@ -83,6 +103,9 @@ std::size_t MissingRows(std::string_view read_back, std::span<const std::string_
 }
 
 int Run(char16_t first, const KrillCalls& krill) {
+  if (first < u'0' || first > u'4') return 0;
+  // Read, decide, clear and write make one step against every other run on this machine.
+  const RunLock lock;
   switch (first) {
     case u'0':
       return WriteAllRows(krill);

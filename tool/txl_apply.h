@@ -72,8 +72,12 @@ inline constexpr unsigned kWaitBeforeWriteMs = 1000;
 // The check rows absent from a read-back text (exact, case-sensitive substrings).
 std::size_t MissingRows(std::string_view read_back, std::span<const std::string_view> check_rows);
 
+// The machine-wide lock that one run of the tool holds from its first call to its last, so that
+// two runs started together end with one whole set on the modem, never rows of both.
+inline constexpr char16_t kRunLockName[] = u"Global\\TxlApply{3D9B6E21-7C4A-4F0E-9B52-A18C7E04D6F3}RunLock";
+
 // Runs the tool for an argument whose first character is `first` (0 when there is no argument)
-// and returns its exit code.
+// and returns its exit code. Every run that calls the library holds kRunLockName meanwhile.
 int Run(char16_t first, const KrillCalls& krill);
 
 }  // namespace txlapply

@@ -2,9 +2,13 @@
 // folder of their own, run as a separate process against a fresh simulated notebook.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdlib>
+#include <thread>
 #include <string>
 #include <vector>
 
+#include "platform/named_mutex.h"
 #include "test_support.h"
 #include "tool/txl_apply.h"
 
@@ -163,6 +167,81 @@ TEST_F(ToolProcessTest, SetTwoOnKestrelRewritesEveryTime) {
   const std::string read_back = ReadBack();
   EXPECT_EQ(read_back.find(R"(2,225,"0x2000")"), std::string::npos) << "no band 14 on this family";
   EXPECT_NE(read_back.find(R"(2,210,"0x10000000000")"), std::string::npos) << read_back;
+}
+
+TEST_F(ToolProcessTest, ARunWaitsWhileAnotherHoldsTheRunLock) {
+  // This process takes the lock as a run of the tool would, on the same notebook.
+  const std::string machine = (dir_.path() / "machine").string();
+  const char* old = std::getenv("TXL_MACHINE_DIR");
+  const std::string saved = old ? old : "";
+  ::setenv("TXL_MACHINE_DIR", machine.c_str(), 1);
+  const auto lock = plat::OpenNamedMutex(txlapply::kRunLockName);
+  if (old) ::setenv("TXL_MACHINE_DIR", saved.c_str(), 1); else ::unsetenv("TXL_MACHINE_DIR");
+  ASSERT_TRUE(lock);
+  ASSERT_EQ(lock->Wait(), plat::WAIT_OBJECT_0);
+
+  const fs::path done = dir_.path() / "done";
+  const std::string cmd = "(" + Env() + "'" + (host_ / "TxlApply").string() + "' 1 >/dev/null 2>&1; echo $? > '" +
+                          done.string() + "') &";
+  ASSERT_EQ(std::system(cmd.c_str()), 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  EXPECT_TRUE(Trace().empty()) << "the run reached the modem while another held the lock";
+  EXPECT_FALSE(fs::exists(done));
+  ASSERT_TRUE(lock->Release());
+
+  for (int i = 0; i < 600 && ReadFile(done).empty(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(ReadFile(done), "0\n");
+  ExpectRows(ReadBack(), txlapply::kSet1CheckRows);
+}
+
+// Runs of the tool on one notebook, each started in the background after the given pause
+// (seconds), the ones marked killed ended with SIGKILL after another pause; waits for all.
+struct Launch {
+  const char* args;
+  double start_after;
+  double kill_after;  // < 0: runs to its end
+};
+
+TEST_F(ToolProcessTest, RunsStartedTogetherEndWithOneWholeSet) {
+  // Completions well inside the bridge's wait, slow enough that two runs overlap everywhere.
+  ModemIni("[faults]\nlatency_ms=1500\n");
+  const char* env_rounds = std::getenv("TXL_CONCURRENT_ROUNDS");
+  const int rounds = env_rounds ? std::atoi(env_rounds) : 2;
+  const struct {
+    std::vector<Launch> runs;
+  } cases[] = {
+      {{{"1", 0, -1}, {"2", 0, -1}}},
+      // A run killed while it holds the locks (at any point) never blocks the next one.
+      {{{"1", 0, 0.3}, {"2", 0.1, -1}}},
+      {{{"2", 0, 1.5}, {"1", 0.1, -1}}},
+  };
+  for (int round = 0; round < rounds; ++round) {
+    for (const auto& c : cases) {
+      std::string script = "(";
+      for (const Launch& run : c.runs) {
+        // exec: the background job's pid is the tool's own.
+        std::string apply = Env() + "'" + (host_ / "TxlApply").string() + "' " + run.args + " >/dev/null 2>&1";
+        apply.replace(apply.find("&& env "), 7, "&& exec env ");
+        script += "(sleep " + std::to_string(run.start_after) + "; ";
+        if (run.kill_after < 0)
+          script += apply + ") & ";
+        else
+          script += "(" + apply + ") & p=$!; sleep " + std::to_string(run.kill_after) + "; kill -9 $p 2>/dev/null; " +
+                    "wait $p; true) & ";
+      }
+      script += "wait)";
+      ASSERT_EQ(std::system(script.c_str()), 0) << script;
+      const std::string read_back = ReadBack();
+      const bool set1 = txlapply::MissingRows(read_back, txlapply::kSet1CheckRows) == 0;
+      const bool set2 = txlapply::MissingRows(read_back, txlapply::kSet2CheckRows) == 0;
+      EXPECT_TRUE(set1 || set2) << "round " << round << ", " << c.runs[0].args << "+" << c.runs[1].args
+                                << ": neither set whole in " << read_back;
+      // Where one run was killed, the other applied its own set after it.
+      if (c.runs.front().kill_after >= 0) {
+        EXPECT_TRUE(std::string(c.runs.back().args) == "1" ? set1 : set2) << "round " << round << ": " << read_back;
+      }
+    }
+  }
 }
 
 TEST_F(ToolProcessTest, FailingTableWritesShowInTheExitCode) {
