@@ -109,11 +109,12 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  static _MBIMIDS ids[32];
+  // The bridge lists at most kMaxEnumeratedInterfaces; the count is still not trusted as an index.
+  static _MBIMIDS ids[kMaxEnumeratedInterfaces];
   long count = 0;
   long hr = enum_interface(&count, ids);
   std::printf("== EnumInterface -> 0x%08lX, %ld interface(s)\n", static_cast<unsigned long>(hr) & 0xFFFFFFFFul, count);
-  for (long i = 0; i < count; ++i)
+  for (long i = 0; i < count && i < kMaxEnumeratedInterfaces; ++i)
     std::printf("   [%ld] %s\n", i, plat::Utf16ToUtf8(ids[i].InterfaceID).c_str());
   if (hr != 0 || count == 0) return 1;
 

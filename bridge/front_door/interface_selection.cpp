@@ -17,7 +17,7 @@ unsigned short* Us(const char16_t* s) { return reinterpret_cast<unsigned short*>
 
 plat::HRESULT DetectMbInterface() {
   static const char* const kName = "DetectMbInterface";
-  _MBIMIDS ids[32] = {};
+  _MBIMIDS ids[kMaxEnumeratedInterfaces] = {};
   long count = 0;
   const long hr = EnumInterface(&count, ids);
   if (hr < 0) {

@@ -1,6 +1,7 @@
 #include "bridge/mbn/mbn_sinks.h"
 
 #include <string>
+#include <utility>
 
 #include "bridge/log/bridge_log.h"
 #include "bridge/mbn/session.h"
@@ -87,10 +88,6 @@ HRESULT CMbnSinks::OnInterfaceStateChange(plat::BSTR, plat::MBN_DEVICE_SERVICES_
 
 namespace {
 
-void Signal(const std::unique_ptr<plat::Event>& event) {
-  if (event) event->Set();
-}
-
 // Reads a completion's byte array element by element, lower to upper bound. False when the
 // bounds cannot be read. An element that cannot be read is kept as 0 and still counted.
 bool ReadPayload(plat::SAFEARRAY* data, std::basic_string<std::uint8_t>* out) {
@@ -111,67 +108,37 @@ bool ReadPayload(plat::SAFEARRAY* data, std::basic_string<std::uint8_t>* out) {
 
 }  // namespace
 
-HRESULT CMbnSinks::OnOpenCommandSessionComplete(plat::IMbnDeviceService*, HRESULT status, ULONG) {
+HRESULT CMbnSinks::OnOpenCommandSessionComplete(plat::IMbnDeviceService*, HRESULT status, ULONG requestID) {
   LogLine("\t *****Received OnOpenCommandSessionComplete Event\n");
-  {
-    std::lock_guard<std::mutex> lock(Completions().lock);
-    Completions().g_MbnStatus = status;
-  }
-  Signal(g_hOpenSessionEvent);
+  TakeCompletion(RequestKind::kOpenSession, ReceivedCompletion{requestID, status, false, {}});
   return S_OK;
 }
 
-HRESULT CMbnSinks::OnCloseCommandSessionComplete(plat::IMbnDeviceService*, HRESULT status, ULONG) {
+HRESULT CMbnSinks::OnCloseCommandSessionComplete(plat::IMbnDeviceService*, HRESULT status, ULONG requestID) {
   LogLine("\t *****Received OnCloseCommandSessionComplete Event\n");
-  {
-    std::lock_guard<std::mutex> lock(Completions().lock);
-    Completions().g_MbnStatus = status;
-  }
-  Signal(g_hCloseSessionEvent);
+  TakeCompletion(RequestKind::kCloseSession, ReceivedCompletion{requestID, status, false, {}});
   return S_OK;
 }
 
 HRESULT CMbnSinks::OnQueryCommandComplete(plat::IMbnDeviceService*, ULONG, plat::SAFEARRAY* deviceServiceData,
-                                          HRESULT status, ULONG) {
-  std::basic_string<std::uint8_t> payload;
-  const bool stores = status == S_OK && deviceServiceData;
-  if (stores) {
+                                          HRESULT status, ULONG requestID) {
+  ReceivedCompletion completion{requestID, status, status == S_OK && deviceServiceData, {}};
+  if (completion.stores) {
     // Without readable bounds nothing is stored and nothing signalled: the request times out.
-    if (!ReadPayload(deviceServiceData, &payload)) return S_OK;
-    ConsoleHexDump("Query command data: ", payload.data(), payload.size());
+    if (!ReadPayload(deviceServiceData, &completion.payload)) return S_OK;
+    ConsoleHexDump("Query command data: ", completion.payload.data(), completion.payload.size());
   }
-  {
-    CompletionSlots& c = Completions();
-    std::lock_guard<std::mutex> lock(c.lock);
-    if (stores) {
-      c.queryOverflow = payload.size() > kQueryResponseBytes;
-      const std::size_t kept = c.queryOverflow ? 0 : payload.size();
-      std::copy(payload.begin(), payload.begin() + static_cast<std::ptrdiff_t>(kept), c.g_QueryResponse);
-      c.g_QueryResponseLength = static_cast<ULONG>(payload.size());
-    }
-    c.g_MbnStatus = status;
-  }
-  Signal(g_hQueryEvent);
+  TakeCompletion(RequestKind::kQuery, std::move(completion));
   return S_OK;
 }
 
 HRESULT CMbnSinks::OnSetCommandComplete(plat::IMbnDeviceService*, ULONG, plat::SAFEARRAY* deviceServiceData,
-                                        HRESULT status, ULONG) {
-  std::basic_string<std::uint8_t> payload;
-  const bool stores = status == S_OK && deviceServiceData;
-  if (stores && !ReadPayload(deviceServiceData, &payload)) return S_OK;
-  {
-    CompletionSlots& c = Completions();
-    std::lock_guard<std::mutex> lock(c.lock);
-    if (stores) {
-      c.setOverflow = payload.size() > kSetResponseBytes;
-      const std::size_t kept = c.setOverflow ? 0 : payload.size();
-      std::copy(payload.begin(), payload.begin() + static_cast<std::ptrdiff_t>(kept), c.setResponse);
-      c.g_SetResponseLength = static_cast<ULONG>(payload.size());
-    }
-    c.g_MbnStatus = status;
-  }
-  Signal(g_hSetEvent);
+                                        HRESULT status, ULONG requestID) {
+  ReceivedCompletion completion{requestID, status, status == S_OK && deviceServiceData, {}};
+  if (completion.stores && !ReadPayload(deviceServiceData, &completion.payload)) return S_OK;
+  // The payload reaches the caller's buffer only through the request that waits for it, so one
+  // that comes after a time-out never writes into memory its caller may have freed.
+  TakeCompletion(RequestKind::kSet, std::move(completion));
   return S_OK;
 }
 

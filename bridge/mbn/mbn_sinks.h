@@ -1,6 +1,7 @@
 // The bridge's event sink. It implements every mobile-broadband event interface; only the
-// device-services completions do anything: each stores what it carries, then signals the event
-// the waiting request blocks on.
+// device-services completions do anything: each hands what it carries, with its request id, to
+// the session layer, which stores it and signals the waiting request only when the id is that
+// request's.
 #pragma once
 
 #include "platform/mbn.h"

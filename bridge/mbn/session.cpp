@@ -70,6 +70,91 @@ void ResetEvent(const std::unique_ptr<Event>& e) {
 
 DWORD WaitFor(const std::unique_ptr<Event>& e) { return e ? e->Wait(g_WaitTimeout) : WAIT_FAILED; }
 
+const std::unique_ptr<Event>& EventOf(RequestKind kind) {
+  switch (kind) {
+    case RequestKind::kOpenSession:
+      return g_hOpenSessionEvent;
+    case RequestKind::kCloseSession:
+      return g_hCloseSessionEvent;
+    case RequestKind::kQuery:
+      return g_hQueryEvent;
+    case RequestKind::kSet:
+      break;
+  }
+  return g_hSetEvent;
+}
+
+PendingRequest& PendingOf(CompletionSlots& c, RequestKind kind) { return c.pending[static_cast<std::size_t>(kind)]; }
+
+void ForgetEarly(PendingRequest& p) {
+  for (std::size_t i = 0; i < p.earlyCount; ++i) p.early[i] = ReceivedCompletion{};
+  p.earlyCount = 0;
+}
+
+// Hands the completion of the waiting request over to it; the lock is held. The event is set under
+// the lock too, so a caller that gave up and issued its next request (which resets the event after
+// taking the lock) can never be woken by this signal.
+void Complete(CompletionSlots& c, RequestKind kind, ReceivedCompletion& done) {
+  if (done.stores && kind == RequestKind::kQuery) {
+    c.queryOverflow = done.payload.size() > kQueryResponseBytes;
+    const std::size_t kept = c.queryOverflow ? 0 : done.payload.size();
+    std::copy(done.payload.begin(), done.payload.begin() + static_cast<std::ptrdiff_t>(kept), c.g_QueryResponse);
+    c.g_QueryResponseLength = static_cast<ULONG>(done.payload.size());
+  } else if (done.stores && kind == RequestKind::kSet) {
+    c.setOverflow = done.payload.size() > kSetResponseBytes;
+    const std::size_t kept = c.setOverflow ? 0 : done.payload.size();
+    std::copy(done.payload.begin(), done.payload.begin() + static_cast<std::ptrdiff_t>(kept), c.setResponse);
+    c.g_SetResponseLength = static_cast<ULONG>(done.payload.size());
+  }
+  c.g_MbnStatus = done.status;
+  PendingOf(c, kind).phase = PendingRequest::Phase::kIdle;  // taken once
+  if (const std::unique_ptr<Event>& e = EventOf(kind)) e->Set();
+}
+
+// One request of a kind from just before it is issued until its caller stops waiting: while it
+// lives, completions of that kind are kept (id not yet known) or matched against its id.
+class RequestScope {
+ public:
+  explicit RequestScope(RequestKind kind) : kind_(kind) {
+    {
+      CompletionSlots& c = Completions();
+      std::lock_guard<std::mutex> lock(c.lock);
+      PendingRequest& p = PendingOf(c, kind_);
+      ForgetEarly(p);
+      p.phase = PendingRequest::Phase::kIssuing;
+    }
+    // After the phase change: any signal of an earlier request was given before it.
+    ResetEvent(EventOf(kind_));
+  }
+  ~RequestScope() {
+    CompletionSlots& c = Completions();
+    std::lock_guard<std::mutex> lock(c.lock);
+    PendingRequest& p = PendingOf(c, kind_);
+    ForgetEarly(p);
+    p.phase = PendingRequest::Phase::kIdle;
+  }
+  RequestScope(const RequestScope&) = delete;
+  RequestScope& operator=(const RequestScope&) = delete;
+
+  // The issuing call returned this id: a completion already kept for it is taken now.
+  void Publish(ULONG request_id) {
+    CompletionSlots& c = Completions();
+    std::lock_guard<std::mutex> lock(c.lock);
+    PendingRequest& p = PendingOf(c, kind_);
+    p.requestId = request_id;
+    p.phase = PendingRequest::Phase::kWaiting;
+    for (std::size_t i = 0; i < p.earlyCount; ++i) {
+      if (p.early[i].requestId != request_id) continue;
+      Complete(c, kind_, p.early[i]);
+      break;
+    }
+    ForgetEarly(p);
+  }
+
+ private:
+  RequestKind kind_;
+};
+
 // Ends a request whose completion arrived: a failed status is the result; otherwise the payload
 // is copied out when it fits the caller's capacity (and the library's own buffer).
 HRESULT Deliver(const char* name, HRESULT status, const std::uint8_t* payload, ULONG length, bool overflow,
@@ -93,6 +178,27 @@ HRESULT Deliver(const char* name, HRESULT status, const std::uint8_t* payload, U
 CompletionSlots& Completions() {
   static auto* slots = new CompletionSlots;  // reached from platform threads until the process ends
   return *slots;
+}
+
+void TakeCompletion(RequestKind kind, ReceivedCompletion&& completion) {
+  CompletionSlots& c = Completions();
+  std::lock_guard<std::mutex> lock(c.lock);
+  PendingRequest& p = PendingOf(c, kind);
+  switch (p.phase) {
+    case PendingRequest::Phase::kIdle:
+      return;
+    case PendingRequest::Phase::kIssuing:
+      if (p.earlyCount == kEarlyCompletions) {
+        // The oldest is the likeliest to be stale: in-order delivery puts the issuer's own last.
+        std::move(p.early.begin() + 1, p.early.end(), p.early.begin());
+        --p.earlyCount;
+      }
+      p.early[p.earlyCount++] = std::move(completion);
+      return;
+    case PendingRequest::Phase::kWaiting:
+      if (completion.requestId == p.requestId) Complete(c, kind, completion);
+      return;
+  }
 }
 
 HRESULT WaitResultToHresult(DWORD wait_result) {
@@ -185,6 +291,13 @@ long EnumInterface(long* count, _MBIMIDS* ids) {
   if (Failed(hr)) {
     LogLine("%s: CopyArrayOfInterfaces FAILED\n", kName);
     return hr;
+  }
+  // The caller's array has no stated size: the documented maximum is all it is promised to hold.
+  const std::size_t limit = static_cast<std::size_t>(kMaxEnumeratedInterfaces);
+  if (guids.size() > limit) {
+    LogLine("%s: %d interfaces reported, only the first %d are listed\n", kName, static_cast<int>(guids.size()),
+            kMaxEnumeratedInterfaces);
+    guids.resize(limit);
   }
   long written = 0;
   for (const GUID& guid : guids) {
@@ -330,13 +443,14 @@ long OpenCommandSession(unsigned short* deviceServiceID) {
     return hr;
   }
   if (open) return hr;  // someone else's session: used as it is, not recorded, not closed by us
-  ResetEvent(g_hOpenSessionEvent);
+  RequestScope scope(RequestKind::kOpenSession);
   ULONG request = 0;
   hr = service->OpenCommandSession(&request);
   if (Failed(hr) && hr != E_PENDING) {
     LogLine("%s: OpenCommandSession FAILED: 0x%X\n", kName, GetLastError());
     return hr;
   }
+  scope.Publish(request);
   LogLine("%s: OpenCommandSession call successful... waiting for callback\n", kName);
   const DWORD wait = WaitFor(g_hOpenSessionEvent);
   if (wait != WAIT_OBJECT_0) return WaitResultToHresult(wait);
@@ -377,13 +491,14 @@ int CloseCommandSession(unsigned short* deviceServiceID) {
   const bool pending = hr == E_PENDING;
   if (!open) return pending ? 0 : 1;
   LogLine("%s: calling CloseCommandSession\n", kName);
-  ResetEvent(g_hCloseSessionEvent);
+  RequestScope scope(RequestKind::kCloseSession);
   ULONG request = 0;
   hr = service->CloseCommandSession(&request);
   if (Failed(hr) && hr != E_PENDING) {
     LogLine("%s: CloseCommandSession call Failed\n", kName);
     return 0;
   }
+  scope.Publish(request);
   LogLine("%s: CloseCommandSession call successful... waiting for callback\n", kName);
   if (WaitFor(g_hCloseSessionEvent) != WAIT_OBJECT_0) {
     LogLine("%s: WAIT_OBJECT_0 FAILED\n", kName);
@@ -447,14 +562,14 @@ long QueryCommand(unsigned short* interfaceID, unsigned short* deviceServiceID, 
     Completions().g_QueryResponseLength = 0;
     Completions().queryOverflow = false;
   }
-  // A completion that arrived after an earlier request gave up must not complete this one.
-  ResetEvent(g_hQueryEvent);
+  RequestScope scope(RequestKind::kQuery);
   ULONG request = 0;
   hr = service->QueryCommand(commandID, command.get(), &request);
   if (Failed(hr) && hr != E_PENDING) {
     LogLine("%s: QueryCommand call FAILED: 0x%X\n", kName, GetLastError());
     return hr;
   }
+  scope.Publish(request);
   LogLine("%s: QueryCommand call successful... waiting for callback -> requestID=%d\n", kName,
           static_cast<int>(request));
   const DWORD wait = WaitFor(g_hQueryEvent);
@@ -495,13 +610,14 @@ long SetCommand(unsigned short* interfaceID, unsigned short* deviceServiceID, un
     Completions().setOverflow = false;
   }
   const ULONG capacity = *pulResponseLength;
-  ResetEvent(g_hSetEvent);
+  RequestScope scope(RequestKind::kSet);
   ULONG request = 0;
   hr = service->SetCommand(commandID, command.get(), &request);
   if (Failed(hr) && hr != E_PENDING) {
     LogLine("%s: SetCommand call FAILED\n", kName);
     return hr;
   }
+  scope.Publish(request);
   LogLine("%s: SetCommand call successful... waiting for callback -> requestID=%d\n", kName,
           static_cast<int>(request));
   const DWORD wait = WaitFor(g_hSetEvent);

@@ -4,6 +4,8 @@
 // Exported under the compiler's type-encoded names (not plain C names), so a client binds them with
 // exactly these parameter types: wide text as unsigned short* (UTF-16), HRESULT-style long results,
 // unsigned int for 32-bit values. Callers must not overlap calls: one request is served at a time.
+// Each request takes only the completion that carries the request id the platform gave it, so a
+// completion that comes after its request gave up never completes the next one.
 #pragma once
 
 #include "platform/dll.h"
@@ -15,8 +17,13 @@ struct _MBIMIDS {
 };
 static_assert(sizeof(_MBIMIDS) == 128);
 
-// Fills ids with every modem interface the platform reports (the array must hold them all) and
-// count with their number. A null ids only counts.
+// The most interfaces EnumInterface lists: a caller's array of this many elements is always enough.
+inline constexpr int kMaxEnumeratedInterfaces = 32;
+
+// Fills ids with the modem interfaces the platform reports, in its order, and count with their
+// number; a null ids only counts. The export has no capacity argument, so the list stops at
+// kMaxEnumeratedInterfaces: a platform reporting more gets one bridge-log line, the first entries
+// are still listed (the first stays the one the bridge chooses) and the result is still success.
 TXL_EXPORT long EnumInterface(long* count, _MBIMIDS* ids);
 // Connects to one interface: platform objects, completion events, event sink, device-services
 // context. A second call while connected does nothing.
@@ -31,6 +38,8 @@ TXL_EXPORT int CloseCommandSession(unsigned short* deviceServiceID);
 // ulCommandLength bytes of pCommandData, waits for the completion (5000 ms) and copies its payload
 // to pResponseData; *pulResponseLength is the buffer's capacity in bytes on entry and the payload
 // length on success. A payload larger than the capacity fails with 0x8007007A and copies nothing.
+// A request whose own completion does not come within the wait fails with 0x80070102 and leaves
+// the buffer and the length as they were, whatever completions of other requests arrive.
 TXL_EXPORT long QueryCommand(unsigned short* interfaceID, unsigned short* deviceServiceID, unsigned int commandID,
                              unsigned int ulCommandLength, unsigned char* pCommandData,
                              unsigned int* pulResponseLength, unsigned char* pResponseData);

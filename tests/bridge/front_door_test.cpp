@@ -203,11 +203,15 @@ TEST_F(FrontDoorTest, WithoutAnInterfaceModemCommandsFailAndRegistryCommandsWork
 }
 
 TEST_F(FrontDoorTest, TheFirstOfSeveralInterfacesIsChosen) {
-  Configure("[module]\ninterfaces=2\n");
-  EXPECT_EQ(Send(u"AT+BODYSAREN?\r\n").result, 0);
-  const auto queries = Of(kNvm, "query");
-  ASSERT_EQ(queries.size(), 1u);
-  EXPECT_EQ(queries[0].iface, sim::InterfaceId(0));
+  // More than the bridge lists as well: the selection's own list must not overflow.
+  for (const int interfaces : {2, 33, 64}) {
+    sim::testing::ResetAll();
+    Configure("[module]\ninterfaces=" + std::to_string(interfaces) + "\n");
+    EXPECT_EQ(Send(u"AT+BODYSAREN?\r\n").result, 0) << interfaces;
+    const auto queries = Of(kNvm, "query");
+    ASSERT_EQ(queries.size(), 1u) << interfaces;
+    EXPECT_EQ(queries[0].iface, sim::InterfaceId(0)) << interfaces;
+  }
 }
 
 // ---- Switches ---------------------------------------------------------------------------------------

@@ -106,10 +106,20 @@ TEST_F(LibraryTest, TraceStaysEmptyUnlessAskedFor) {
   EXPECT_FALSE(fs::exists(dir_.path() / "machine" / "modem" / "trace.jsonl"));
 }
 
-TEST_F(LibraryTest, NoModemEndsTheWalkAfterEnumeration) {
-  WriteFile(dir_.path() / "machine" / "modem" / "modem.ini", "[module]\ninterfaces=0\n");
-  EXPECT_EQ(Run(), 1);
-  EXPECT_NE(out_.find("== EnumInterface -> 0x00000000, 0 interface(s)"), std::string::npos) << out_;
+TEST_F(LibraryTest, WalkEndsCleanlyWhateverTheNumberOfInterfaces) {
+  struct Case {
+    int interfaces;
+    int exit_code;  // 1: no modem, the walk ends after the enumeration
+    const char* listed;
+  };
+  for (const Case c : {Case{0, 1, "== EnumInterface -> 0x00000000, 0 interface(s)"},
+                       Case{64, 0, "== EnumInterface -> 0x00000000, 32 interface(s)"}}) {
+    WriteFile(dir_.path() / "machine" / "modem" / "modem.ini",
+              "[module]\ninterfaces=" + std::to_string(c.interfaces) + "\n");
+    EXPECT_EQ(Run(), c.exit_code) << out_;
+    EXPECT_NE(out_.find(c.listed), std::string::npos) << out_;
+  }
+  EXPECT_NE(out_.find("== DisconnectInterface -> 0"), std::string::npos) << out_;
 }
 
 }  // namespace

@@ -12,6 +12,8 @@
 #include "bridge/mbn/session_api.h"
 #include "platform/sync.h"
 #include "platform/text.h"
+#include "sim/com_object.h"
+#include "sim/modem_config.h"
 #include "sim/service_model.h"
 #include "sim/testing.h"
 #include "test_support.h"
@@ -98,23 +100,47 @@ TEST_F(SessionTest, EnumeratesTheDefaultInterfaceAsBracedUpperCaseGuid) {
   EXPECT_EQ(plat::GuidToString(g), id);  // upper case, braced
 }
 
-TEST_F(SessionTest, EnumerationReportsEveryInterfaceInPlatformOrder) {
-  Configure("[module]\ninterfaces=3\n");
-  long count = 0;
-  ASSERT_EQ(EnumInterface(&count, ids_), 0);
-  ASSERT_EQ(count, 3);
-  EXPECT_NE(std::u16string(ids_[0].InterfaceID), std::u16string(ids_[1].InterfaceID));
-  _MBIMIDS again[32] = {};
-  ASSERT_EQ(EnumInterface(&count, again), 0);
-  for (int i = 0; i < 3; ++i) EXPECT_EQ(std::u16string(again[i].InterfaceID), std::u16string(ids_[i].InterfaceID));
+// How many interfaces the platform reports, and what the caller's list then holds.
+struct EnumerationCase {
+  const char* name;
+  std::uint32_t interfaces;
+  long listed;
+};
+
+void PrintTo(const EnumerationCase& c, std::ostream* os) { *os << c.name; }
+
+class EnumerationTest : public SessionTest, public ::testing::WithParamInterface<EnumerationCase> {};
+
+TEST_P(EnumerationTest, ListsThePlatformsInterfacesInItsOrderUpToTheMaximum) {
+  const EnumerationCase& c = GetParam();
+  Configure("[module]\ninterfaces=" + std::to_string(c.interfaces) + "\n");
+  // Room for every interface the simulator can report, so a write past the maximum shows here.
+  std::vector<_MBIMIDS> list(80);
+  std::memset(list.data(), 0xEE, list.size() * sizeof(_MBIMIDS));
+  long count = -1;
+  testing::internal::CaptureStdout();
+  ASSERT_EQ(EnumInterface(&count, list.data()), 0);
+  const std::string out = testing::internal::GetCapturedStdout();
+  ASSERT_EQ(count, c.listed);
+  for (long i = 0; i < count; ++i)
+    EXPECT_EQ(std::u16string(list[i].InterfaceID), sim::InterfaceId(static_cast<std::uint32_t>(i))) << i;
+  const auto* tail = reinterpret_cast<const unsigned char*>(list.data() + count);
+  for (std::size_t b = 0; b < (list.size() - static_cast<std::size_t>(count)) * sizeof(_MBIMIDS); ++b)
+    ASSERT_EQ(tail[b], 0xEE) << "byte " << b << " past the listed entries";
+  const std::string line =
+      "EnumInterface: " + std::to_string(c.interfaces) + " interfaces reported, only the first 32 are listed\n";
+  EXPECT_EQ(out.find(line) != std::string::npos, c.interfaces > 32) << out;
+  long counted = -1;
+  EXPECT_EQ(EnumInterface(&counted, nullptr), 0);  // counting alone stops at the same maximum
+  EXPECT_EQ(counted, c.listed);
 }
 
-TEST_F(SessionTest, EmptyInterfaceListGivesSuccessAndCountZero) {
-  Configure("[module]\ninterfaces=0\n");
-  long count = 7;
-  EXPECT_EQ(EnumInterface(&count, ids_), 0);
-  EXPECT_EQ(count, 0);
-}
+INSTANTIATE_TEST_SUITE_P(Session, EnumerationTest,
+                         ::testing::Values(EnumerationCase{"None", 0, 0}, EnumerationCase{"Three", 3, 3},
+                                           EnumerationCase{"AsManyAsTheMaximum", 32, 32},
+                                           EnumerationCase{"OneMoreThanTheMaximum", 33, 32},
+                                           EnumerationCase{"TheSimulatorsMost", 64, 32}),
+                         [](const ::testing::TestParamInfo<EnumerationCase>& p) { return std::string(p.param.name); });
 
 TEST_F(SessionTest, GetInterfacesFailureIsPassedUp) {
   Configure("[faults]\nget_interfaces=0x80070015\n");
@@ -194,15 +220,19 @@ TEST_F(SessionTest, ZeroLengthQuerySendsNoArrayAndStillWaits) {
   EXPECT_TRUE(queries[0].data.empty());
 }
 
+// The request a table row makes.
+enum class Op { kQuery, kSet, kOpen, kClose };
+
 // Completion statuses and payload sizes, and what the caller is left with.
 struct CompletionCase {
   const char* name;
-  bool set;                 // SetCommand, else QueryCommand
+  Op op;                    // kOpen: OpenCommandSession alone, no buffer involved
   sim::ServiceReply reply;  // what the modem answers
   unsigned int capacity;    // the caller's buffer
   long expected;
   unsigned int expected_len;  // what *pulResponseLength holds afterwards
   bool buffer_untouched;
+  const char* modem_ini = "";
 };
 
 void PrintTo(const CompletionCase& c, std::ostream* os) { *os << c.name; }
@@ -214,13 +244,19 @@ TEST_P(CompletionTest, ResultLengthAndBuffer) {
   auto svc = std::make_shared<ScriptedService>();
   svc->replies = {c.reply};
   sim::testing::SetServiceModel(sim::ServiceKind::kNvm, svc);
+  if (*c.modem_ini) Configure(c.modem_ini);
   Connect();
   Id service(kNvm);
   unsigned char cmd[] = {9, 9};
   std::vector<unsigned char> out(c.capacity + 8, 0xEE);
   unsigned int len = c.capacity;
-  const long r = c.set ? SetCommand(nullptr, service.get(), 1, sizeof cmd, cmd, &len, out.data())
-                       : QueryCommand(nullptr, service.get(), 1, sizeof cmd, cmd, &len, out.data());
+  long r = 0;
+  if (c.op == Op::kOpen)
+    r = OpenCommandSession(service.get());
+  else if (c.op == Op::kSet)
+    r = SetCommand(nullptr, service.get(), 1, sizeof cmd, cmd, &len, out.data());
+  else
+    r = QueryCommand(nullptr, service.get(), 1, sizeof cmd, cmd, &len, out.data());
   EXPECT_EQ(r, c.expected);
   EXPECT_EQ(len, c.expected_len);
   if (c.buffer_untouched) {
@@ -244,23 +280,33 @@ sim::ServiceReply NoArray() {
   return r;
 }
 
+// The modem's completions carry other ids than the requests were given: none is taken.
+const char kForeignIds[] = "[faults]\nrequest_id_mismatch=nvm\nsession_open=nvm\n";
+const char kForeignOpenId[] = "[faults]\nrequest_id_mismatch=nvm\n";
+
 INSTANTIATE_TEST_SUITE_P(
     Session, CompletionTest,
     ::testing::Values(
-        CompletionCase{"QueryFits", false, Reply({1, 2, 3, 4}), 4, 0, 4, false},
-        CompletionCase{"SetFits", true, Reply({5, 6}), 16, 0, 2, false},
-        CompletionCase{"QueryFailedStatusLeavesLength", false, Failed(0x80070005u), 16,
+        CompletionCase{"QueryFits", Op::kQuery, Reply({1, 2, 3, 4}), 4, 0, 4, false},
+        CompletionCase{"SetFits", Op::kSet, Reply({5, 6}), 16, 0, 2, false},
+        CompletionCase{"QueryFailedStatusLeavesLength", Op::kQuery, Failed(0x80070005u), 16,
                        static_cast<long>(static_cast<std::int32_t>(0x80070005u)), 16, true},
-        CompletionCase{"SetFailedStatusLeavesLength", true, Failed(0x80004005u), 16,
+        CompletionCase{"SetFailedStatusLeavesLength", Op::kSet, Failed(0x80004005u), 16,
                        static_cast<long>(static_cast<std::int32_t>(0x80004005u)), 16, true},
-        CompletionCase{"QueryLargerThanCallerBuffer", false, Reply(std::vector<std::uint8_t>(10, 7)), 9,
+        CompletionCase{"QueryLargerThanCallerBuffer", Op::kQuery, Reply(std::vector<std::uint8_t>(10, 7)), 9,
                        kInsufficientBuffer, 9, true},
-        CompletionCase{"SetLargerThanCallerBuffer", true, Reply(std::vector<std::uint8_t>(10, 7)), 9,
+        CompletionCase{"SetLargerThanCallerBuffer", Op::kSet, Reply(std::vector<std::uint8_t>(10, 7)), 9,
                        kInsufficientBuffer, 9, true},
-        CompletionCase{"QueryLargerThanInternalBuffer", false, Reply(std::vector<std::uint8_t>(4097, 7)), 8192,
+        CompletionCase{"QueryLargerThanInternalBuffer", Op::kQuery, Reply(std::vector<std::uint8_t>(4097, 7)), 8192,
                        kInsufficientBuffer, 8192, true},
-        CompletionCase{"QueryWithoutArraySucceedsEmpty", false, NoArray(), 16, 0, 0, true},
-        CompletionCase{"SetWithoutArraySucceedsEmpty", true, NoArray(), 16, 0, 0, true}),
+        CompletionCase{"QueryWithoutArraySucceedsEmpty", Op::kQuery, NoArray(), 16, 0, 0, true},
+        CompletionCase{"SetWithoutArraySucceedsEmpty", Op::kSet, NoArray(), 16, 0, 0, true},
+        CompletionCase{"QueryCompletedUnderAnotherIdTimesOut", Op::kQuery, Reply({1, 2, 3}), 16, kTimedOut, 16,
+                       true, kForeignIds},
+        CompletionCase{"SetCompletedUnderAnotherIdTimesOut", Op::kSet, Reply({1, 2, 3}), 16, kTimedOut, 16, true,
+                       kForeignIds},
+        CompletionCase{"OpenCompletedUnderAnotherIdTimesOut", Op::kOpen, Reply({1, 2, 3}), 16, kTimedOut, 16, true,
+                       kForeignOpenId}),
     [](const ::testing::TestParamInfo<CompletionCase>& p) { return std::string(p.param.name); });
 
 TEST_F(SessionTest, MissingCompletionTimesOut) {
@@ -273,21 +319,206 @@ TEST_F(SessionTest, MissingCompletionTimesOut) {
   EXPECT_EQ(len, sizeof out);
 }
 
-TEST_F(SessionTest, LateCompletionDoesNotCompleteTheNextRequest) {
-  auto svc = std::make_shared<ScriptedService>();
-  // The first answer comes after the 5000 ms wait; the second never within one.
-  svc->replies = {Reply({0x11}, 10000), Reply({0x22}, 60000)};
-  sim::testing::SetServiceModel(sim::ServiceKind::kNvm, svc);
+// Two requests of a kind in a row, the first answered only after it gave up.
+struct LateCase {
+  const char* name;
+  Op op;                                    // kQuery or kSet, both requests
+  const char* modem_ini;
+  std::vector<sim::ServiceReply> replies;   // the NVM service's answers; none: the modem's own
+  std::uint32_t pause_ms;                   // between the two requests
+  long second;                              // the second request's result
+  std::vector<std::uint8_t> second_answer;  // and what it copies out when it succeeds
+};
+
+void PrintTo(const LateCase& c, std::ostream* os) { *os << c.name; }
+
+class LateCompletionTest : public SessionTest, public ::testing::WithParamInterface<LateCase> {};
+
+TEST_P(LateCompletionTest, CompletesOnlyItsOwnRequest) {
+  const LateCase& c = GetParam();
+  if (!c.replies.empty()) {
+    auto svc = std::make_shared<ScriptedService>();
+    svc->replies = c.replies;
+    sim::testing::SetServiceModel(sim::ServiceKind::kNvm, svc);
+  }
+  if (*c.modem_ini) Configure(c.modem_ini);
   Connect();
   Id service(kNvm);
-  unsigned char out[8] = {};
-  unsigned int len = sizeof out;
-  EXPECT_EQ(QueryCommand(nullptr, service.get(), 1, 0, nullptr, &len, out), kTimedOut);
-  plat::SleepMs(15000);  // the late completion has now signalled the query event
-  EXPECT_EQ(QueryCommand(nullptr, service.get(), 1, 0, nullptr, &len, out), kTimedOut);
-  EXPECT_EQ(out[0], 0);
-  EXPECT_EQ(len, sizeof out);
+  // Item 103d0000: the power tables of profiles 0 and 1 (read), flag bytes 0 and 1 (write).
+  unsigned char reads[2][12] = {{0x00, 0x00, 0x3D, 0x10, 0x02, 0x00, 0, 0, 0xA8, 0x05, 0, 0},
+                                {0x00, 0x00, 0x3D, 0x10, 0xAA, 0x05, 0, 0, 0xA8, 0x05, 0, 0}};
+  unsigned char writes[2][13] = {{0x00, 0x00, 0x3D, 0x10, 0, 0, 0, 0, 1, 0, 0, 0, 1},
+                                 {0x00, 0x00, 0x3D, 0x10, 1, 0, 0, 0, 1, 0, 0, 0, 1}};
+  auto request = [&](int n, unsigned int* len, unsigned char* out) {
+    return c.op == Op::kSet ? SetCommand(nullptr, service.get(), 1, sizeof writes[n], writes[n], len, out)
+                            : QueryCommand(nullptr, service.get(), 1, sizeof reads[n], reads[n], len, out);
+  };
+  std::vector<unsigned char> first(4096, 0xEE);
+  unsigned int first_len = 4096;
+  EXPECT_EQ(request(0, &first_len, first.data()), kTimedOut);
+  if (c.pause_ms) plat::SleepMs(c.pause_ms);
+  std::vector<unsigned char> second(4096, 0xEE);
+  unsigned int second_len = 4096;
+  EXPECT_EQ(request(1, &second_len, second.data()), c.second);
+  if (c.second == 0) {
+    EXPECT_EQ(std::vector<unsigned char>(second.begin(), second.begin() + second_len), c.second_answer);
+  } else {
+    EXPECT_EQ(second_len, 4096u);
+    for (unsigned char b : second) ASSERT_EQ(b, 0xEE);
+  }
+  EXPECT_EQ(first_len, 4096u);
+  for (unsigned char b : first) ASSERT_EQ(b, 0xEE);
+  EXPECT_EQ(RequestsOf(c.op == Op::kSet ? "set" : "query").size(), 2u);
+  // Every answer still on its way arrives before the notebook is reset, so none is left pending.
+  plat::SleepMs(8000);
 }
+
+// Every completion 8000 ms after its request: the first comes while the second waits.
+const char kSlowModem[] = "[faults]\nlatency_ms=8000\nsession_open=nvm\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Session, LateCompletionTest,
+    ::testing::Values(
+        // The second's own answer never comes within its wait.
+        LateCase{"QueryAnsweredBetweenTheRequests", Op::kQuery, "", {Reply({0x11}, 10000), Reply({0x22}, 10000)},
+                 15000, kTimedOut, {}},
+        LateCase{"QueryAnsweredWhileTheNextWaits", Op::kQuery, kSlowModem, {}, 0, kTimedOut, {}},
+        LateCase{"SetAnsweredWhileTheNextWaits", Op::kSet, kSlowModem, {}, 0, kTimedOut, {}},
+        // The second's own answer follows the first's at once, within its wait.
+        LateCase{"QueryAfterALateOneGetsItsOwnAnswer", Op::kQuery, "", {Reply({0x11}, 7500), Reply({0x22, 0x33})},
+                 0, 0, {0x22, 0x33}},
+        LateCase{"SetAfterALateOneGetsItsOwnAnswer", Op::kSet, "", {Reply({0x11}, 7500), Reply({0x22, 0x33})}, 0,
+                 0, {0x22, 0x33}}),
+    [](const ::testing::TestParamInfo<LateCase>& p) { return std::string(p.param.name); });
+
+// A device service that completes each request on the caller's thread before the issuing call
+// returns the request's id, as a platform may; it stands in for the connected modem's services.
+class EagerService final : public sim::ComObject<plat::IMbnDeviceService> {
+ public:
+  struct Completion {
+    plat::ULONG id;
+    std::uint32_t status;
+    std::vector<std::uint8_t> payload;
+  };
+  EagerService(bool session_open, std::vector<Completion> early, plat::ULONG id)
+      : session_open_(session_open), early_(std::move(early)), id_(id) {}
+
+  plat::HRESULT TXL_STDCALL OpenCommandSession(plat::ULONG* id) override { return Issue(Op::kOpen, id); }
+  plat::HRESULT TXL_STDCALL CloseCommandSession(plat::ULONG* id) override { return Issue(Op::kClose, id); }
+  plat::HRESULT TXL_STDCALL SetCommand(plat::ULONG, plat::SAFEARRAY*, plat::ULONG* id) override {
+    return Issue(Op::kSet, id);
+  }
+  plat::HRESULT TXL_STDCALL QueryCommand(plat::ULONG, plat::SAFEARRAY*, plat::ULONG* id) override {
+    return Issue(Op::kQuery, id);
+  }
+  plat::HRESULT TXL_STDCALL get_IsCommandSessionOpen(plat::BOOL* value) override {
+    *value = session_open_ ? plat::TRUE : plat::FALSE;
+    return plat::S_OK;
+  }
+  plat::HRESULT TXL_STDCALL QuerySupportedCommands(plat::ULONG*) override { return plat::E_NOTIMPL; }
+  plat::HRESULT TXL_STDCALL OpenDataSession(plat::ULONG*) override { return plat::E_NOTIMPL; }
+  plat::HRESULT TXL_STDCALL CloseDataSession(plat::ULONG*) override { return plat::E_NOTIMPL; }
+  plat::HRESULT TXL_STDCALL WriteData(plat::SAFEARRAY*, plat::ULONG*) override { return plat::E_NOTIMPL; }
+  plat::HRESULT TXL_STDCALL get_InterfaceID(plat::BSTR*) override { return plat::E_NOTIMPL; }
+  plat::HRESULT TXL_STDCALL get_DeviceServiceID(plat::BSTR*) override { return plat::E_NOTIMPL; }
+  plat::HRESULT TXL_STDCALL get_IsDataSessionOpen(plat::BOOL*) override { return plat::E_NOTIMPL; }
+
+ private:
+  plat::HRESULT Issue(Op op, plat::ULONG* id) {
+    plat::IMbnDeviceServicesEvents* sink = vexel::g_CMbnSinks;
+    for (const Completion& e : early_) {
+      const auto status = static_cast<plat::HRESULT>(e.status);
+      plat::UniqueSafeArray data(plat::MakeByteArray(e.payload.data(), static_cast<plat::ULONG>(e.payload.size())));
+      if (op == Op::kOpen) sink->OnOpenCommandSessionComplete(this, status, e.id);
+      if (op == Op::kClose) sink->OnCloseCommandSessionComplete(this, status, e.id);
+      if (op == Op::kQuery) sink->OnQueryCommandComplete(this, 0, data.get(), status, e.id);
+      if (op == Op::kSet) sink->OnSetCommandComplete(this, 0, data.get(), status, e.id);
+    }
+    early_.clear();
+    *id = id_;
+    return plat::S_OK;
+  }
+
+  bool session_open_;
+  std::vector<Completion> early_;
+  plat::ULONG id_;
+};
+
+class EagerContext final : public sim::ComObject<plat::IMbnDeviceServicesContext> {
+ public:
+  explicit EagerContext(plat::ComPtr<EagerService> service) : service_(std::move(service)) {}
+  plat::HRESULT TXL_STDCALL GetDeviceService(plat::BSTR, plat::IMbnDeviceService** out) override {
+    return sim::HandOut(service_, out);
+  }
+  plat::HRESULT TXL_STDCALL EnumerateDeviceServices(plat::SAFEARRAY**) override { return plat::E_NOTIMPL; }
+  plat::HRESULT TXL_STDCALL get_MaxCommandSize(plat::ULONG*) override { return plat::E_NOTIMPL; }
+  plat::HRESULT TXL_STDCALL get_MaxDataSize(plat::ULONG*) override { return plat::E_NOTIMPL; }
+
+ private:
+  plat::ComPtr<EagerService> service_;
+};
+
+// Completions delivered before the issuing call returned the id of the request (always 7).
+struct EarlyCase {
+  const char* name;
+  Op op;
+  std::vector<EagerService::Completion> early;  // in delivery order
+  long expected;                                // CloseCommandSession: nonzero on success, else 0
+  std::vector<std::uint8_t> answer;             // what a query or set copies out on success
+};
+
+void PrintTo(const EarlyCase& c, std::ostream* os) { *os << c.name; }
+
+class EarlyCompletionTest : public SessionTest, public ::testing::WithParamInterface<EarlyCase> {};
+
+TEST_P(EarlyCompletionTest, IsTakenOnlyByTheRequestWhoseIdItCarries) {
+  const EarlyCase& c = GetParam();
+  Connect();
+  const plat::ComPtr<plat::IMbnDeviceServicesContext> modem = vexel::g_MbnDeviceServicesContext;
+  auto eager = sim::MakeCom<EagerService>(c.op != Op::kOpen, c.early, 7);
+  auto context = sim::MakeCom<EagerContext>(eager);
+  vexel::g_MbnDeviceServicesContext = plat::ComPtr<plat::IMbnDeviceServicesContext>::Share(context.get());
+  Id service(kNvm);
+  std::vector<unsigned char> out(64, 0xEE);
+  unsigned int len = 64;
+  long r = 0;
+  if (c.op == Op::kOpen) r = OpenCommandSession(service.get());
+  if (c.op == Op::kClose) r = CloseCommandSession(service.get());
+  if (c.op == Op::kQuery) r = QueryCommand(nullptr, service.get(), 1, 0, nullptr, &len, out.data());
+  if (c.op == Op::kSet) r = SetCommand(nullptr, service.get(), 1, 0, nullptr, &len, out.data());
+  vexel::g_MbnDeviceServicesContext = modem;
+  EXPECT_EQ(r, c.expected);
+  if ((c.op == Op::kQuery || c.op == Op::kSet) && r == 0) {
+    EXPECT_EQ(std::vector<unsigned char>(out.begin(), out.begin() + len), c.answer);
+  } else {
+    EXPECT_EQ(len, 64u);
+    for (unsigned char b : out) ASSERT_EQ(b, 0xEE);
+  }
+}
+
+constexpr std::uint32_t kNotFound = 0x80070490u;
+
+INSTANTIATE_TEST_SUITE_P(
+    Session, EarlyCompletionTest,
+    ::testing::Values(
+        EarlyCase{"QueryAnsweredBeforeItsIdIsKnown", Op::kQuery, {{7, 0, {0x42, 0x43}}}, 0, {0x42, 0x43}},
+        EarlyCase{"QueryFindsItsOwnAmongLateOnes", Op::kQuery, {{5, 0, {0x95}}, {7, 0, {0x42}}, {6, 0, {0x96}}}, 0,
+                  {0x42}},
+        // More late ones than are kept: the oldest make room.
+        EarlyCase{"QueryFindsItsOwnBehindManyLateOnes",
+                  Op::kQuery,
+                  {{1, 0, {0x91}}, {2, 0, {0x92}}, {3, 0, {0x93}}, {4, 0, {0x94}}, {5, 0, {0x95}}, {7, 0, {0x42}}},
+                  0,
+                  {0x42}},
+        EarlyCase{"QueryIgnoresAnotherRequestsAnswer", Op::kQuery, {{6, 0, {0x96}}}, kTimedOut, {}},
+        EarlyCase{"SetAnsweredBeforeItsIdIsKnown", Op::kSet, {{6, 0, {0x96}}, {7, 0, {0x42}}}, 0, {0x42}},
+        EarlyCase{"SetIgnoresAnotherRequestsAnswer", Op::kSet, {{8, 0, {0x98}}}, kTimedOut, {}},
+        EarlyCase{"OpenAnsweredBeforeItsIdIsKnown", Op::kOpen, {{7, kNotFound, {}}, {8, 0, {}}},
+                  static_cast<long>(static_cast<std::int32_t>(kNotFound)), {}},
+        EarlyCase{"OpenIgnoresAnotherRequestsAnswer", Op::kOpen, {{6, 0, {}}}, kTimedOut, {}},
+        EarlyCase{"CloseAnsweredBeforeItsIdIsKnown", Op::kClose, {{6, kNotFound, {}}, {7, 0, {}}}, 1, {}},
+        EarlyCase{"CloseIgnoresAnotherRequestsAnswer", Op::kClose, {{6, 0, {}}}, 0, {}}),
+    [](const ::testing::TestParamInfo<EarlyCase>& p) { return std::string(p.param.name); });
 
 TEST_F(SessionTest, LateSetCompletionNeverWritesIntoTheCallersBuffer) {
   auto svc = std::make_shared<ScriptedService>();
