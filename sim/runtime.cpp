@@ -139,8 +139,10 @@ class Dispatcher {
         cv_.wait(lock);
         continue;
       }
-      if (next->second.front().due > Clock::now()) {
-        cv_.wait_until(lock, next->second.front().due);
+      if (const Clock::time_point due = next->second.front().due; due > Clock::now()) {
+        // A copy: wait_until reads its deadline again after waking, when DiscardPending may have
+        // freed the entry.
+        cv_.wait_until(lock, due);
         continue;
       }
       const std::string queue = next->first;
