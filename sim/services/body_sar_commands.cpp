@@ -65,10 +65,12 @@ bool WriteChanges(AtModem& m, const Bytes& before, const Bytes& after) {
                            after.begin() + static_cast<std::ptrdiff_t>(end)));
 }
 
-// The word a cal_mtpm path names, and the largest value it takes; nullopt for any other path.
+// The words a cal_mtpm path names (one field, or a whole override element), and the largest value
+// each takes; nullopt for any other path.
 struct CalWord {
   std::size_t offset;
   std::uint32_t max;
+  std::size_t words = 1;
 };
 
 std::optional<CalWord> ParseCalPath(TextCursor& c) {
@@ -88,7 +90,10 @@ std::optional<CalWord> ParseCalPath(TextCursor& c) {
   if (c.Take("numOverrideElts")) return CalWord{block + 2, static_cast<std::uint32_t>(capacity)};
   if (!c.Take("overrideVals[")) return std::nullopt;
   const auto element = c.Decimal(static_cast<std::uint32_t>(capacity - 1));
-  if (!element || !c.Take("].")) return std::nullopt;
+  if (!element || !c.Take("]")) return std::nullopt;
+  const std::size_t element_offset = block + 4 + *element * kOspreyElementSize;
+  // The element as a whole: {band, second word, port A, B, C, D}.
+  if (!c.Take(".")) return CalWord{element_offset, 0xFFFF, kOspreyElementSize / 2};
   std::size_t word = 0;
   if (c.Take("band")) {
     word = 0;
@@ -102,7 +107,7 @@ std::optional<CalWord> ParseCalPath(TextCursor& c) {
   } else {
     return std::nullopt;
   }
-  return CalWord{block + 4 + *element * kOspreyElementSize + 2 * word, 0xFFFF};
+  return CalWord{element_offset + 2 * word, 0xFFFF};
 }
 
 }  // namespace
@@ -184,12 +189,22 @@ AtResult NvmCommand(AtModem& m, std::string_view rest) {
   c.SkipBlanks();
   if (!c.Take("=")) return AtError();
   c.SkipBlanks();
-  const auto value = c.Decimal(word->max);
-  if (!value || !c.AtEnd()) return AtError();
+  // One value, or for a whole element every word in braces, comma-separated.
+  const bool list = word->words > 1;
+  if (list && !c.Take("{")) return AtError();
+  Bytes bytes(2 * word->words);
+  for (std::size_t i = 0; i < word->words; ++i) {
+    c.SkipBlanks();
+    if (i > 0 && !c.Take(",")) return AtError();
+    c.SkipBlanks();
+    const auto value = c.Decimal(word->max);
+    if (!value) return AtError();
+    PutU16(bytes, 2 * i, static_cast<std::uint16_t>(*value));
+  }
+  c.SkipBlanks();
+  if ((list && !c.Take("}")) || !c.AtEnd()) return AtError();
   const std::optional<Bytes> item = SarItem(m);
   if (!item || item->size() < kOspreySarItemSize) return AtError();
-  Bytes bytes(2);
-  PutU16(bytes, 0, static_cast<std::uint16_t>(*value));
   return m.nvm.Write(kSarParamItem, static_cast<std::uint32_t>(word->offset), bytes) ? AtOk() : AtError();
 }
 

@@ -361,30 +361,39 @@ TEST_F(AtFirmwareTest, CalMtpmAssignmentsChangeTheBytesTheNvmServiceReturns) {
   const struct {
     std::string command;
     std::size_t offset;
-    std::uint16_t value;
+    std::vector<std::uint16_t> values;  // the words from offset on
   } cases[] = {
-      {p + "0].max_tx_pwr_3g.overrideVals[0].override_portA=300", 2 + 4 + 4, 300},
-      {p + "1].max_tx_pwr_3g.overrideVals[2].override_portD=17", 1450 + 4 + 24 + 10, 17},
-      {p + "0].max_tx_pwr_3g.overrideVals[1].override_portb = 65535\r\n", 2 + 4 + 12 + 6, 65535},
-      {p + "0].MAX_TX_PWR_3G.overrideVals[29].band=8", 2 + 4 + 29 * 12, 8},
-      {p + "1].max_tx_pwr_4g.overrideVals[89].band=71", 1450 + 364 + 4 + 89 * 12, 71},
-      {p + "1].max_tx_pwr_4g.overrideVals[0].override_portC=1", 1450 + 364 + 4 + 8, 1},
-      {p + "0].max_tx_pwr_4g.numOverrideElts=90", 2 + 364 + 2, 90},
-      {p + "1].max_tx_pwr_3g.numOverrideElts=0", 1450 + 2, 0},
+      {p + "0].max_tx_pwr_3g.overrideVals[0].override_portA=300", 2 + 4 + 4, {300}},
+      {p + "1].max_tx_pwr_3g.overrideVals[2].override_portD=17", 1450 + 4 + 24 + 10, {17}},
+      {p + "0].max_tx_pwr_3g.overrideVals[1].override_portb = 65535\r\n", 2 + 4 + 12 + 6, {65535}},
+      {p + "0].MAX_TX_PWR_3G.overrideVals[29].band=8", 2 + 4 + 29 * 12, {8}},
+      {p + "1].max_tx_pwr_4g.overrideVals[89].band=71", 1450 + 364 + 4 + 89 * 12, {71}},
+      {p + "1].max_tx_pwr_4g.overrideVals[0].override_portC=1", 1450 + 364 + 4 + 8, {1}},
+      {p + "0].max_tx_pwr_4g.numOverrideElts=90", 2 + 364 + 2, {90}},
+      {p + "1].max_tx_pwr_3g.numOverrideElts=0", 1450 + 2, {0}},
+      // A whole element: band, second word, ports A to D.
+      {p + "1].max_tx_pwr_3g.overrideVals[5]={6,0,376,320,368,320}\r\n", 1450 + 4 + 5 * 12, {6, 0, 376, 320, 368, 320}},
+      {p + "0].max_tx_pwr_4g.overrideVals[3] = { 7, 4, 1, 2, 3, 65535 }", 2 + 364 + 4 + 3 * 12, {7, 4, 1, 2, 3, 65535}},
   };
   Bytes expected = Factory(O);
   sim::services::NvmService nvm(dir(), O);
   for (const auto& c : cases) {
     SCOPED_TRACE(c.command);
     ASSERT_EQ(kOk, Run(O, c.command));
-    Put16(expected, c.offset, c.value);
+    Bytes words;
+    for (std::size_t i = 0; i < c.values.size(); ++i) {
+      Put16(expected, c.offset + 2 * i, c.values[i]);
+      words.push_back(static_cast<std::uint8_t>(c.values[i]));
+      words.push_back(static_cast<std::uint8_t>(c.values[i] >> 8));
+    }
     const auto o = static_cast<std::uint32_t>(c.offset);
+    const auto n = static_cast<std::uint8_t>(words.size());
     const auto reply = nvm.Query(1, {0x00, 0x00, 0x3d, 0x10, static_cast<std::uint8_t>(o), static_cast<std::uint8_t>(o >> 8),
-                                     0, 0, 2, 0, 0, 0});
+                                     0, 0, n, 0, 0, 0});
     ASSERT_EQ(plat::S_OK, reply.status);
-    EXPECT_EQ((Bytes{0x00, 0x00, 0x3d, 0x10, 2, 0, 0, 0, static_cast<std::uint8_t>(c.value),
-                     static_cast<std::uint8_t>(c.value >> 8)}),
-              reply.payload);
+    Bytes want = {0x00, 0x00, 0x3d, 0x10, n, 0, 0, 0};
+    want.insert(want.end(), words.begin(), words.end());
+    EXPECT_EQ(want, reply.payload);
   }
   EXPECT_EQ(expected, Item(O));
 }
@@ -408,6 +417,11 @@ TEST_F(AtFirmwareTest, RefusedCalMtpmAssignmentsChangeNothing) {
       p + "0].max_tx_pwr_3g.overrideVals[0].override_portE=1",
       p + "0].max_tx_pwr_3g.overrideVals[0].override_portA=-1",
       p + "0].max_tx_pwr_3g.overrideVals[0].override_portA=",
+      p + "0].max_tx_pwr_3g.overrideVals[5]={6,0,376,320,368}",  // an element has six words
+      p + "0].max_tx_pwr_3g.overrideVals[5]={6,0,376,320,368,320,1}",
+      p + "0].max_tx_pwr_3g.overrideVals[5]={6,0,376,320,368,320",
+      p + "0].max_tx_pwr_3g.overrideVals[5]=6",
+      p + "0].max_tx_pwr_3g.overrideVals[5]={6,0,376,320,368,65536}",
       p + "0].max_tx_pwr_3g.overrideVals[0].override_portA",
       p + "0].max_tx_pwr_3g.overrideVals[0].override_portA=1 2",
       p + "0].max_tx_pwr_3g.overrideVals[0].reserved=1",
