@@ -358,9 +358,16 @@ extern "C" int get_IsMBIMReady(unsigned int* bValue) {
   Log(kLevelInformation, "[Information] get_IsMBIMReady processId =%d enter.",
       static_cast<int>(plat::CurrentProcessId()));
   unsigned int value = bValue ? *bValue : 0;
-  const int ulret = get_IsMBIMReadyV2Ex(&value);
+  int ulret = 0;
+  {
+    const IGlobalTools::ProcessLockScope modem_work;
+    ulret = get_IsMBIMReadyV2Ex(&value);
+  }
   if (ulret == kNotSupported) {
+    // Not held over the pause, which gives the modem time rather than exchanging anything: other
+    // processes may use the modem meanwhile.
     plat::SleepMs(10000);
+    const IGlobalTools::ProcessLockScope modem_work;
     ntype = kTypeUnknown;
     OwnChannelReadyCheck();
     value = ntype != kTypeUnknown ? 1 : 0;

@@ -125,6 +125,24 @@ class ProcessLock {
 // The library's own handle.
 ProcessLock& LibraryProcessLock();
 
+// Holds the machine-wide process lock from construction to destruction: an export takes one for
+// its whole modem work, so that its read-modify-write of the modem (read the record, change it,
+// write it back; switch, then read back) cannot interleave with another process's. The lock is
+// re-entrant per thread, so the command exchanges inside (ExecuteCmd) and an export called from
+// another export take it again without waiting. The scope opens a handle of its own rather than
+// borrowing the library's, which the load hook may not have opened (a program linked with the
+// library's objects has no load hook) and which the unload hook may close.
+class ProcessLockScope {
+ public:
+  ProcessLockScope();
+  ~ProcessLockScope();
+  ProcessLockScope(const ProcessLockScope&) = delete;
+  ProcessLockScope& operator=(const ProcessLockScope&) = delete;
+
+ private:
+  ProcessLock lock_;
+};
+
 // Installs the library's crash record: a process that crashes unhandled writes
 // "C:\Windows\Minidump\krillTXLApi.dump" (on POSIX inside the simulated notebook) when that file
 // does not exist yet. May be called any number of times. False when it cannot be installed.
@@ -134,5 +152,10 @@ bool InstallCrashDumpFilter();
 // 2 Open failed, 3 ExecuteCmd failed, 4 empty reply. *reply receives what was collected in every
 // case.
 int SendAtCommand(const std::string& command, std::string* reply);
+
+// The result of a direct-road exchange as the exports count it: SendAtCommand's own failure as it
+// is; then 4 for a reply that holds "ERROR" (a modem that refused the command, whatever else the
+// reply says), and 4 for a reply without "OK" when `ok_required`.
+int DirectReplyResult(int sent, const std::string& reply, bool ok_required);
 
 }  // namespace IGlobalTools

@@ -119,6 +119,16 @@ void ProcessLock::CloseProcessLock() { handle_->mutex.reset(); }
 
 bool ProcessLock::IsOpen() const { return handle_->mutex != nullptr; }
 
+ProcessLockScope::ProcessLockScope() {
+  lock_.OpenProcessLock();
+  lock_.WaitProcessLock();
+}
+
+ProcessLockScope::~ProcessLockScope() {
+  lock_.ReleaseProcessLock();
+  lock_.CloseProcessLock();
+}
+
 ProcessLock& LibraryProcessLock() {
   // Never destroyed: the unload hook closes it, and may run after static destruction.
   static auto* lock = new ProcessLock;

@@ -31,7 +31,16 @@ void Info(const std::string& format, Args... args) {
 constexpr int kNotServed = 5;
 constexpr int kUnusableReply = 4;
 
-bool HasOk(const std::string& reply) { return reply.find("OK") != std::string::npos; }
+// An IMEI and its terminating zero: all that get_ImeiInfo ever writes into its caller's buffer.
+constexpr std::size_t kImeiDigits = 15;
+constexpr std::size_t kImeiBytes = kImeiDigits + 1;
+
+bool IsImei(const std::string& text) {
+  if (text.size() != kImeiDigits) return false;
+  for (char c : text)
+    if (c < '0' || c > '9') return false;
+  return true;
+}
 
 // ---- Inner bridge operations --------------------------------------------------------------------
 
@@ -199,17 +208,19 @@ const GetterTexts kGetProfileExport = {
 // Which road an export takes, after the module type and the identification.
 enum class Road { kRefused, kDirectType1, kDirect, kBridge };
 
+// Whether the module type as the last identification left it is one the export serves; a refused
+// export answers 5 at once, before it waits for the process lock.
+bool TypeServed(bool serves_type1) {
+  return ntype == kTypeKestrel || ntype == kTypeOsprey || (ntype == kTypeOther && serves_type1);
+}
+
 // Picks the road; on kRefused *result holds the export's answer.
 Road ChooseRoad(const char* name, bool serves_type1, const char* refusal_field, int* result) {
-  if (ntype == kTypeOther) {
-    if (serves_type1) return Road::kDirectType1;
+  if (!TypeServed(serves_type1)) {
     *result = kNotServed;
     return Road::kRefused;
   }
-  if (ntype != kTypeKestrel && ntype != kTypeOsprey) {
-    *result = kNotServed;
-    return Road::kRefused;
-  }
+  if (ntype == kTypeOther) return Road::kDirectType1;
   unsigned int bRet = 0;
   const int identified = IsMsSarInterface(&bRet);
   if (identified != 0) {
@@ -221,16 +232,16 @@ Road ChooseRoad(const char* name, bool serves_type1, const char* refusal_field, 
   return bRet == 1 ? Road::kBridge : Road::kDirect;
 }
 
-// The direct road of a setter: the result of SendAtCommand, or 4 for a reply without "OK" where
-// the module type asks for one.
+// The direct road of a setter: the result of SendAtCommand, or 4 for a reply that holds "ERROR",
+// or that lacks "OK" where the module type asks for one.
 int SendDirectSetter(const std::string& command, bool check_ok, std::string* reply) {
-  int result = IGlobalTools::SendAtCommand(command, reply);
-  if (result == 0 && check_ok) result = HasOk(*reply) ? 0 : kUnusableReply;
-  return result;
+  return IGlobalTools::DirectReplyResult(IGlobalTools::SendAtCommand(command, reply), *reply, check_ok);
 }
 
 int RunSetter(const SetterTexts& t, int argument) {
   Info(std::string("[Information] ") + t.name + " enter.");
+  if (!TypeServed(t.type1_text != nullptr)) return kNotServed;
+  const IGlobalTools::ProcessLockScope modem_work;
   int result = 0;
   const Road road = ChooseRoad(t.name, t.type1_text != nullptr, t.refusal_field, &result);
   if (road == Road::kRefused) return result;
@@ -241,7 +252,8 @@ int RunSetter(const SetterTexts& t, int argument) {
   }
   std::string reply;
   if (road == Road::kDirectType1) {
-    result = IGlobalTools::SendAtCommand(plat::Format(t.type1_text, argument), &reply);
+    // A module of neither family may answer a setting without "OK"; only a refusal counts.
+    result = SendDirectSetter(plat::Format(t.type1_text, argument), false, &reply);
   } else {
     const bool check_ok = ntype == kTypeOsprey || (t.kestrel_needs_ok && ntype == kTypeKestrel);
     result = SendDirectSetter(plat::Format(t.text, argument), check_ok, &reply);
@@ -255,8 +267,12 @@ int RunSetter(const SetterTexts& t, int argument) {
   return result;
 }
 
+// A getter's out value is written only when the modem's answer was read: a failure leaves it as
+// the caller set it, on both roads, so that a failed read never passes for a read 0.
 int RunGetter(const GetterTexts& t, int* value) {
   Info(std::string("[Information] ") + t.name + " enter.");
+  if (!TypeServed(t.type1_text != nullptr)) return kNotServed;
+  const IGlobalTools::ProcessLockScope modem_work;
   int result = 0;
   const Road road = ChooseRoad(t.name, t.type1_text != nullptr, "nRetV2Ex", &result);
   if (road == Road::kRefused) return result;
@@ -265,10 +281,11 @@ int RunGetter(const GetterTexts& t, int* value) {
     Info(t.done_text, 1, *value, result);
     return result;
   }
-  *value = 0;
   std::string reply;
-  result = IGlobalTools::SendAtCommand(road == Road::kDirectType1 ? t.type1_text : t.text, &reply);
-  if (result == 0 && ParseSwitchReply(reply) == 1) *value = 1;
+  // A value is read from the reply only when the modem said "OK" and did not refuse.
+  result = IGlobalTools::DirectReplyResult(
+      IGlobalTools::SendAtCommand(road == Road::kDirectType1 ? t.type1_text : t.text, &reply), reply, true);
+  if (result == 0) *value = ParseSwitchReply(reply) == 1 ? 1 : 0;
   Info(std::string("[Information] ") + t.name + " done. ");
   return result;
 }
@@ -371,21 +388,23 @@ int set_BodySarClearV2Ex() {
     return 2;
   }
 
-  std::vector<std::uint8_t> record;
-  if (kestrel) {
-    // The bridge writes the whole of table 0 and the body of table 2 from the image as well: they
-    // get what the modem holds now, so the clear resets only the power entries of tables 0 and 1.
-    record.assign(kProfilePowerImageBytes, 0);
-    const BridgeReply read = CallBridge(fun, "AT+BODYSAR?\r\n", record.data());
-    if (read.result != 0) {
-      Info("[Information]set_BodySarClearV2Ex-KestrelVexelAtSendFun-strATTableRead-fail-ErrorCode=%d.",
-           static_cast<int>(plat::GetLastError()));
-      return 3;
-    }
-    ApplyDefaultProfilePowerImage(&record);
-  } else {
-    record = DefaultMaxTxPwrRecord();
+  // The record is read through the entry point before anything is sent. For Kestrel the bridge
+  // writes the whole of table 0 and the body of table 2 from the image as well: they get what the
+  // modem holds now, so the clear resets only the power entries of tables 0 and 1. For Osprey the
+  // default record replaces what was read, but the read proves that the bridge can read the
+  // modem's tables, which each table write below needs: a clear that would stop there fails here
+  // instead, before the switches and the profile have moved.
+  std::vector<std::uint8_t> record(kestrel ? kProfilePowerImageBytes : kMaxTxPwrRecordBytes, 0);
+  const BridgeReply read = CallBridge(fun, "AT+BODYSAR?\r\n", record.data());
+  if (read.result != 0) {
+    Info(std::string("[Information]set_BodySarClearV2Ex-") + token + "-strATTableRead-fail-ErrorCode=%d.",
+         static_cast<int>(plat::GetLastError()));
+    return 3;
   }
+  if (kestrel)
+    ApplyDefaultProfilePowerImage(&record);
+  else
+    record = DefaultMaxTxPwrRecord();
 
   struct Step {
     const std::string& command;
@@ -433,6 +452,8 @@ int get_BodySarProfile(unsigned int* dIndex) { return RunGetterInto(kGetProfileE
 
 int set_BodySarClear() {
   Info("[Information] set_BodySarClear enter.");
+  if (!TypeServed(true)) return kNotServed;
+  const IGlobalTools::ProcessLockScope modem_work;
   int result = 0;
   const Road road = ChooseRoad("set_BodySarClear", true, "nRetV2Ex", &result);
   if (road == Road::kRefused) return result;
@@ -443,22 +464,29 @@ int set_BodySarClear() {
   }
   std::string reply;
   if (road == Road::kDirectType1)
-    result = IGlobalTools::SendAtCommand("AT+BODYSARCLEAR", &reply);
+    result = SendDirectSetter("AT+BODYSARCLEAR", false, &reply);
   else
-    result = SendDirectSetter("AT+BODYSARCLEAR\r\n", ntype == kTypeKestrel || ntype == kTypeOsprey, &reply);
+    result = SendDirectSetter("AT+BODYSARCLEAR\r\n", true, &reply);
   Info("[Information] set_BodySarClear done. ");
   return result;
 }
 
 int get_ImeiInfo(char* pResponseBuffer) {
   Info("[Information] get_GetImeiInfo enter.");
+  const IGlobalTools::ProcessLockScope modem_work;
   Info("[Information] get_ImeiInfoV2Ex enter.");
   const std::string& known = g_MoblieBandInfo.strImeiInfo;
   int answer = 2;
   if (known.empty()) {
     Info("[Information] get_ImeiInfoV2Ex strImeiInfo=%s.", known.c_str());
+  } else if (!IsImei(known)) {
+    // The platform's device id is no IMEI (and may be far longer than the caller's buffer): the
+    // modem is asked instead, as for an empty one.
+    Info("[Information] get_ImeiInfoV2Ex strImeiInfo is no 15-digit IMEI, strImeiInfo.length=%d.",
+         static_cast<int>(known.size()));
+    answer = kNotServed;
   } else {
-    std::memcpy(pResponseBuffer, known.c_str(), known.size() + 1);
+    std::memcpy(pResponseBuffer, known.c_str(), kImeiBytes);
     Info("[Information] get_ImeiInfoV2Ex strImeiInfo.length=%d strImeiInfo=%s.", static_cast<int>(known.size()),
          known.c_str());
     answer = 0;
@@ -473,7 +501,7 @@ int get_ImeiInfo(char* pResponseBuffer) {
   if (result == 0) {
     for (char& c : reply) c = static_cast<char>(plat::AsciiUpper(static_cast<unsigned char>(c)));
     Info("[Info][get_ImeiInfo] ExecuteCmd Success,Response Data %s", reply.c_str());
-    if (!HasOk(reply)) {
+    if (IGlobalTools::DirectReplyResult(result, reply, true) != 0) {
       Log(kLevelFailure, "[Error]get_GetImeiInfo] Execute AT+CGSN? Error.");
       result = kUnusableReply;
     } else {
@@ -482,10 +510,8 @@ int get_ImeiInfo(char* pResponseBuffer) {
       std::string candidate;
       if (start != std::string::npos && end != std::string::npos && end >= start + 2)
         candidate = reply.substr(start + 2, end - start - 2);
-      bool digits = candidate.size() == 15;
-      for (char c : candidate) digits = digits && c >= '0' && c <= '9';
-      if (digits) {
-        std::memcpy(pResponseBuffer, candidate.c_str(), candidate.size() + 1);
+      if (IsImei(candidate)) {
+        std::memcpy(pResponseBuffer, candidate.c_str(), kImeiBytes);
         Info("[Info][get_GetImeiInfo] get dynamic IMEI code = [%s]", candidate.c_str());
       } else {
         Info("[Info][get_GetImeiInfo] parse return value fail");

@@ -2,7 +2,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 
 #include "api/support/global_tools.h"
 #include "api/values/value_text.h"
@@ -38,8 +37,6 @@ const char* const kOneTimeElementCommands[] = {
 
 IGlobalTools::ILogEx* Log() { return IGlobalTools::GetApiLog(); }
 
-bool HasOk(const std::string& reply) { return reply.find("OK") != std::string::npos; }
-
 // Position of the n-th comma (1-based), npos when the text has fewer.
 std::size_t NthComma(const std::string& text, int n) {
   std::size_t at = std::string::npos;
@@ -49,8 +46,6 @@ std::size_t NthComma(const std::string& text, int n) {
   }
   return at;
 }
-
-constexpr long kMaxTenths = 0x7FFFFFFF / 16;
 
 // A command as its 255-byte buffer holds it.
 std::string Bounded(std::string command) {
@@ -72,9 +67,10 @@ bool Band5Value(const std::string& reply, int* nvm) {
     return false;
   }
   const std::string value = reply.substr(c7 + 1, c8 - c7 - 1);
-  const long tenths = std::strtol(value.c_str(), nullptr, 10);
-  // A number whose conversion to 1/16 dBm would overflow is no power value.
-  if (tenths > kMaxTenths || tenths < -kMaxTenths) {
+  // Only a plain decimal 3G value is copied: anything else (a sign, a blank, a cut or shifted line)
+  // is not the band-5 value the modem was given.
+  const unsigned long tenths = ValueForLimit(value);
+  if (tenths > kLimit3G) {
     Log()->WriteLog(IGlobalTools::kLevelInformation,
                     "[Information] responseBand5 error, response=%s, nStrIndex7=%d, nStrIndex8=%d", reply.c_str(),
                     LogIndex(c7), LogIndex(c8));
@@ -99,18 +95,20 @@ int SendPlanBCommand(const std::string& command, int attempts) {
   int result = 0;
   for (int i = 0; i < attempts; ++i) {
     std::string reply;
-    result = IGlobalTools::SendAtCommand(command, &reply);
-    if (result != 0) {
+    const int sent = IGlobalTools::SendAtCommand(command, &reply);
+    if (sent != 0) {
+      result = sent;
       Log()->WriteLog(IGlobalTools::kLevelInformation,
                       "[Information]ATGTBAND5WAPlanB-CMD_SET_GTBAND5WA fail, CMD=%s, response=%s, return=%d",
                       command.c_str(), reply.c_str(), result);
       continue;
     }
-    if (HasOk(reply)) break;
+    result = IGlobalTools::DirectReplyResult(sent, reply, true);
+    if (result == 0) break;
     Log()->WriteLog(IGlobalTools::kLevelInformation,
                     "[Information]ATGTBAND5WAPlanB-SUCESS-CMD_SET_GTBAND5WA-return value fail, CMD=%s, response=%s, "
                     "return=%d",
-                    command.c_str(), reply.c_str(), result);
+                    command.c_str(), reply.c_str(), sent);
   }
   return result;
 }
@@ -131,7 +129,7 @@ int ATGTBAND5WAPlanB() {
   const std::string query = "AT+BODYSAR?\r\n";
   std::string reply;
   const int r = IGlobalTools::SendAtCommand(query, &reply);
-  if (r != 0 || !HasOk(reply)) {
+  if (IGlobalTools::DirectReplyResult(r, reply, true) != 0) {
     StepFailed(query, r);
     return 5;
   }

@@ -24,8 +24,6 @@ void Log(const char* format, Args... args) {
   IGlobalTools::GetApiLog()->WriteLog(IGlobalTools::kLevelInformation, format, args...);
 }
 
-bool HasOk(const std::string& reply) { return reply.find("OK") != std::string::npos; }
-
 // The family's bound entry point, binding it on first need; null when it cannot be had.
 AtSendFun KestrelEntry() {
   if (!KestrelVexelAtSendFun) GetKestrelVexelAtFun();
@@ -187,6 +185,9 @@ using namespace krill;
 extern "C" TXL_EXPORT int set_BodySarValue(char* pBodySarValue) {
   Log("[Information] set_BodySarValue enter.");
   if (!pBodySarValue) return 5;
+  if (ntype != kTypeOther && ntype != kTypeKestrel && ntype != kTypeOsprey) return 5;
+  // The whole read-modify-write of the record, or the direct write and its work-around, as one.
+  const IGlobalTools::ProcessLockScope modem_work;
   const std::string text = pBodySarValue;
   std::string command;
   if (ntype == kTypeOther) {
@@ -214,14 +215,13 @@ extern "C" TXL_EXPORT int set_BodySarValue(char* pBodySarValue) {
     return 5;
   }
   std::string reply;
-  int result = IGlobalTools::SendAtCommand(command, &reply);
-  if (result == 0 && ntype != kTypeOther) {
-    if (!HasOk(reply)) {
-      result = 4;
-    } else if (ntype == kTypeOsprey) {
-      result = ATGTBAND5WAPlanB();
-      if (result != 0) Log("[Information] set_BodySarValue-ATGTBAND5WAPlanB fail");
-    }
+  // The modem parses the text itself here, and its reply decides: a refusal fails the set for
+  // every module type; only a module of neither family may accept without "OK".
+  int result = IGlobalTools::DirectReplyResult(IGlobalTools::SendAtCommand(command, &reply), reply,
+                                               ntype != kTypeOther);
+  if (result == 0 && ntype == kTypeOsprey) {
+    result = ATGTBAND5WAPlanB();
+    if (result != 0) Log("[Information] set_BodySarValue-ATGTBAND5WAPlanB fail");
   }
   Log("[Information] set_BodySarValue done. ");
   return result;
@@ -230,6 +230,8 @@ extern "C" TXL_EXPORT int set_BodySarValue(char* pBodySarValue) {
 extern "C" TXL_EXPORT int get_BodySarValue(char* pBodySarValue) {
   Log("[Information] get_BodySarValue enter.");
   if (!pBodySarValue) return 5;
+  if (ntype != kTypeOther && ntype != kTypeKestrel && ntype != kTypeOsprey) return 5;
+  const IGlobalTools::ProcessLockScope modem_work;
   const char* command = nullptr;
   if (ntype == kTypeOther) {
     command = "AT+BODYSAR?";
@@ -250,16 +252,19 @@ extern "C" TXL_EXPORT int get_BodySarValue(char* pBodySarValue) {
     return 5;
   }
   std::string reply;
-  int result = IGlobalTools::SendAtCommand(command, &reply);
+  // Every failure leaves the caller's buffer as it was: a refused or unconfirmed reply, one
+  // without a value text, and one whose value text would not fit.
+  int result = IGlobalTools::DirectReplyResult(IGlobalTools::SendAtCommand(command, &reply), reply, true);
   if (result == 0) {
     const std::size_t plus = reply.find('+');
     if (plus == std::string::npos) {
-      // Nothing to hand back; the caller's buffer stays as it was.
       Log("[Information] get_BodySarValue no value text in response=%s", reply.c_str());
       result = 4;
-    } else if (!CopyBodySarValueText(std::string_view(reply).substr(plus), pBodySarValue)) {
-      Log("[Information] get_BodySarValue response cut at %d bytes", static_cast<int>(kBodySarValueTextBytes));
+    } else if (reply.size() - plus >= kBodySarValueTextBytes) {
+      Log("[Information] get_BodySarValue response longer than %d bytes", static_cast<int>(kBodySarValueTextBytes));
       result = 4;
+    } else {
+      CopyBodySarValueText(std::string_view(reply).substr(plus), pBodySarValue);
     }
   }
   Log("[Information] get_BodySarValue done. ");

@@ -16,12 +16,18 @@ namespace {
 constexpr std::size_t kPorts[] = {TxPowerElement::kPortA, TxPowerElement::kPortB, TxPowerElement::kPortC,
                                   TxPowerElement::kPortD};
 
-// Range-tests and converts a value text, then sets all four ports of the element at `at`.
-bool WritePorts(MaxTxPwrRecord* record, std::size_t at, const std::string& value_text, unsigned limit) {
-  const unsigned long value = ValueForLimit(value_text);
-  if (value > limit) return false;
-  const auto nvm = static_cast<std::uint16_t>(TenthsToNvm(static_cast<int>(value)));
+// Sets all four ports of the element at `at` to a value text that passed its limit.
+void WritePorts(MaxTxPwrRecord* record, std::size_t at, const std::string& value_text) {
+  const auto nvm = static_cast<std::uint16_t>(TenthsToNvm(static_cast<int>(ValueForLimit(value_text))));
   for (std::size_t port : kPorts) PutU16(record->data() + at + port, nvm);
+}
+
+// Every entry of a list, whether or not its band is in the table or the record, is a plain number
+// within the limit; one that is not refuses the whole text.
+template <class Entries, class ValueOf>
+bool AllWithin(const Entries& entries, unsigned limit, ValueOf value_of) {
+  for (const auto& e : entries)
+    if (value_of(e) > limit) return false;
   return true;
 }
 
@@ -60,19 +66,17 @@ KestrelValueLists ParseKestrelValueLists(std::string_view text) {
 
 int ApplyKestrelValueLists(const KestrelValueLists& lists, unsigned table, ProfilePowerImage* image) {
   if (table >= kKestrelProfileTables) return 5;
-  // Worked on a copy: a refused text leaves the caller's image as the modem gave it.
-  ProfilePowerImage work = *image;
+  auto value_of = [](const KestrelValueEntry& e) { return static_cast<unsigned long>(e.value); };
+  if (!AllWithin(lists.bandValue3GVec, kLimit3G, value_of) || !AllWithin(lists.bandValue4GVec, kLimit4G, value_of))
+    return 5;
   for (const KestrelValueEntry& e : lists.bandValue3GVec) {
-    if (e.value > kLimit3G) return 5;
     if (e.matched && e.band_index < kKestrel3GBands)
-      PutU16(work.data() + Tx3gPowerAt(table, e.band_index), static_cast<std::uint16_t>(TenthsToNvm(e.value)));
+      PutU16(image->data() + Tx3gPowerAt(table, e.band_index), static_cast<std::uint16_t>(TenthsToNvm(e.value)));
   }
   for (const KestrelValueEntry& e : lists.bandValue4GVec) {
-    if (e.value > kLimit4G) return 5;
     if (e.matched && e.band_index < kKestrel4GBands)
-      PutU16(work.data() + Tx4gPowerAt(table, e.band_index), static_cast<std::uint16_t>(TenthsToNvm(e.value)));
+      PutU16(image->data() + Tx4gPowerAt(table, e.band_index), static_cast<std::uint16_t>(TenthsToNvm(e.value)));
   }
-  *image = work;
   return 0;
 }
 
@@ -114,19 +118,19 @@ OspreyValueLists ParseOspreyValueLists(std::string_view text) {
   return lists;
 }
 
-int ApplyOspreyValueLists(const OspreyValueLists& lists, MaxTxPwrRecord* target) {
+int ApplyOspreyValueLists(const OspreyValueLists& lists, MaxTxPwrRecord* record) {
   constexpr std::size_t kBand5Mirror = 5;  // the sixth 3G element, band 6, follows band 5
-  // Worked on a copy: a refused text leaves the caller's record as the modem gave it.
-  MaxTxPwrRecord work = *target;
-  MaxTxPwrRecord* record = &work;
+  auto value_of = [](const OspreyValueEntry& e) { return ValueForLimit(e.value_text); };
+  if (!AllWithin(lists.bandValue3GVec, kLimit3G, value_of) || !AllWithin(lists.bandValue4GVec, kLimit4G, value_of))
+    return 5;
   PutU16(record->data() + k3gCountAt, kOsprey3gElements);
   for (std::size_t i = 0; i < kOsprey3gElements; ++i) {
     const std::uint16_t element_band = ElementBand(*record, Element3gAt(i));
     for (const OspreyValueEntry& e : lists.bandValue3GVec) {
       const auto band = FindBand(OspreyBandTable(), e.mask, /*ignore_case=*/false);
       if (!band) continue;
-      if (*band == element_band && !WritePorts(record, Element3gAt(i), e.value_text, kLimit3G)) return 5;
-      if (*band == 5 && !WritePorts(record, Element3gAt(kBand5Mirror), e.value_text, kLimit3G)) return 5;
+      if (*band == element_band) WritePorts(record, Element3gAt(i), e.value_text);
+      if (*band == 5) WritePorts(record, Element3gAt(kBand5Mirror), e.value_text);
     }
   }
   PutU16(record->data() + k4gCountAt, kOsprey4gElements);
@@ -134,10 +138,9 @@ int ApplyOspreyValueLists(const OspreyValueLists& lists, MaxTxPwrRecord* target)
     const std::uint16_t element_band = ElementBand(*record, Element4gAt(j));
     for (const OspreyValueEntry& e : lists.bandValue4GVec) {
       const auto band = FindBand(OspreyBandTable(), e.mask, /*ignore_case=*/false);
-      if (band && *band == element_band && !WritePorts(record, Element4gAt(j), e.value_text, kLimit4G)) return 5;
+      if (band && *band == element_band) WritePorts(record, Element4gAt(j), e.value_text);
     }
   }
-  *target = work;
   return 0;
 }
 

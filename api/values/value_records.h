@@ -53,8 +53,9 @@ struct KestrelValueLists {
 };
 // Parses the selected technology's pairs and gives each entry the band index of its mask.
 KestrelValueLists ParseKestrelValueLists(std::string_view text);
-// Writes the values into profile table `table`: 0, or 5 for a table outside 0..2 or any value
-// above its limit (checked for every entry, matched or not).
+// Writes the values into profile table `table`: 0, or 5, with the image untouched, for a table
+// outside 0..2 or any entry whose value is no plain number within its limit (every entry is
+// checked before anything is written, matched or not).
 int ApplyKestrelValueLists(const KestrelValueLists& lists, unsigned table, ProfilePowerImage* image);
 // The read-back text of profile table `table` (5 lines for 3G, 24 for 4G); empty for a table
 // outside 0..2.
@@ -85,7 +86,9 @@ struct OspreyValueLists {
 };
 OspreyValueLists ParseOspreyValueLists(std::string_view text);
 // Forces the counts to 6 and 45 and writes each value into all four ports of every element of its
-// band (band 5 also into the sixth 3G element): 0, or 5 for a value outside its limit.
+// band (band 5 also into the sixth 3G element): 0, or 5, with the record untouched, for any entry
+// whose value is no plain number within its limit (every entry is checked before anything is
+// written, also one whose band no element carries or no row names).
 int ApplyOspreyValueLists(const OspreyValueLists& lists, MaxTxPwrRecord* record);
 // The read-back text: port A of each listed band once, band 6 left out of 3G. Counts above the
 // record's capacity are read as the capacity.

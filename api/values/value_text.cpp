@@ -1,8 +1,6 @@
 #include "api/values/value_text.h"
 
-#include <cerrno>
 #include <climits>
-#include <cstdlib>
 
 #include "platform/text.h"
 
@@ -101,11 +99,15 @@ Technology ReadSelector(std::string_view text) {
 }
 
 unsigned long ValueForLimit(std::string_view value_text) {
-  const std::string copy(value_text);
-  errno = 0;
-  const long v = std::strtol(copy.c_str(), nullptr, 10);
-  if (errno == ERANGE) return ULONG_MAX;
-  return static_cast<unsigned long>(v);
+  if (value_text.empty()) return ULONG_MAX;
+  unsigned long value = 0;
+  for (const char c : value_text) {
+    if (c < '0' || c > '9') return ULONG_MAX;
+    const unsigned long digit = static_cast<unsigned long>(c - '0');
+    // Stays ULONG_MAX once past the range, so that no number of digits wraps back into it.
+    value = value > (ULONG_MAX - digit) / 10 ? ULONG_MAX : value * 10 + digit;
+  }
+  return value;
 }
 
 void ParseKestrelValueText(std::string_view text, std::vector<KestrelValueEntry>* entries) {

@@ -45,8 +45,9 @@ Technology ReadSelector(std::string_view text);
 
 struct KestrelValueEntry {
   std::string mask;
-  // Converted when parsed. A number that does not fit 16 bits, negative ones included, is held as
-  // 0xFFFF so that it fails the limit instead of wrapping into range.
+  // Converted when parsed (ValueForLimit). A text that is no plain decimal number, and a number
+  // that does not fit 16 bits, is held as 0xFFFF so that it fails the limit instead of wrapping
+  // into range or passing as 0.
   std::uint16_t value = 0;
   std::uint16_t band_index = 0;
   bool matched = false;
@@ -69,9 +70,10 @@ constexpr int NvmToTenths(int nvm) { return nvm * 10 / 16; }
 inline constexpr unsigned kLimit3G = 235;
 inline constexpr unsigned kLimit4G = 230;
 
-// Base-10 conversion of a value text (leading blanks and sign allowed, stops at the first
-// non-digit, none gives 0), as a value to test against a limit: compared unsigned, so negatives
-// and numbers beyond the long range are above every limit.
+// A value text as a value to test against a limit. Only a plain decimal number (one or more ASCII
+// digits and nothing else: no blank, sign, exponent or hexadecimal prefix) is a value; anything
+// else, and a number beyond the unsigned long range however many digits it has, gives ULONG_MAX,
+// which is above every limit.
 unsigned long ValueForLimit(std::string_view value_text);
 
 // ---- Read-back text --------------------------------------------------------------------------------

@@ -4,11 +4,16 @@
 //   api_child channel-refs                 prints the reference counts the channel log reports
 //   api_child lock <marker file>           holds the process lock around "<pid> in"/"<pid> out"
 //   api_child crash                        installs the crash record and crashes
+//   api_child values [TEXT...]             identifies the module, writes each table text with
+//                                          set_BodySarValue ("set <text> -> <result>"), then prints
+//                                          "read <result> <text>" from get_BodySarValue (CR and LF
+//                                          shown as \r and \n); exits with the number of failed writes
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
+#include "api/exports.h"
 #include "api/support/global_tools.h"
 #include "platform/process.h"
 #include "platform/sync.h"
@@ -61,11 +66,29 @@ int main(int argc, char** argv) {
     lock.CloseProcessLock();
     return 0;
   }
+  if (mode == "values") {
+    unsigned int ready = 0;
+    get_IsMBIMReady(&ready);
+    int failed = 0;
+    for (int i = 2; i < argc; ++i) {
+      std::string text = argv[i];
+      const int result = set_BodySarValue(text.data());
+      std::printf("set %s -> %d\n", argv[i], result);
+      if (result != 0) ++failed;
+    }
+    static char read[kBodySarValueTextBytes];
+    const int result = get_BodySarValue(read);
+    std::string shown;
+    for (const char* p = read; result == 0 && *p; ++p)
+      shown += *p == '\r' ? "\\r" : *p == '\n' ? "\\n" : std::string(1, *p);
+    std::printf("read %d %s\n", result, shown.c_str());
+    return failed;
+  }
   if (mode == "crash") {
     if (!InstallCrashDumpFilter()) return 2;
     std::raise(SIGSEGV);
     return 3;
   }
-  std::fprintf(stderr, "usage: api_child api-log|channel-log|channel-refs|lock|crash ...\n");
+  std::fprintf(stderr, "usage: api_child api-log|channel-log|channel-refs|lock|crash|values ...\n");
   return 1;
 }

@@ -47,6 +47,11 @@ std::string Replies(const std::string& readback) {
 const std::string kFourBands =
     R"(\r\n+BODYSAR:\r\n1,200,\"0x1\"\r\n1,190,\"0x2\"\r\n1,205,\"0x8\"\r\n1,220,\"0x10\"\r\n\r\nOK\r\n)";
 
+// A 3G read-back that lists bands 1, 2, 4 and 5, with the given band-5 value text.
+std::string ReadBack(const std::string& band5) {
+  return R"(\r\n+BODYSAR:\r\n1,1,\"0x1\"\r\n1,2,\"0x2\"\r\n1,3,\"0x8\"\r\n1,)" + band5 + R"(,\"0x10\"\r\n\r\nOK\r\n)";
+}
+
 std::vector<std::string> Concat(std::initializer_list<std::vector<std::string>> parts) {
   std::vector<std::string> out;
   for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
@@ -106,16 +111,57 @@ INSTANTIATE_TEST_SUITE_P(
                   5,
                   Concat({{kWorkaround}, kOneTime, {kQuery}}),
                   false},
-        PlanBCase{"RepliesWithoutOkAreRetriedThenPassed",
-                  Replies(kFourBands) + "at+GTBAND5WA = \\r\\nERROR\\r\\n\nat@nvm:store = \\r\\nBUSY\\r\\n\n",
-                  0,
-                  Concat({{kWorkaround, kWorkaround, kWorkaround}, kOneTime, {kQuery, PortA(352)},
-                          {kStore, kStore, kStore}}),
+        // A step whose three replies refuse it, or never say "OK", fails with 4 and ends the run.
+        PlanBCase{"RefusedStepFailsAfterItsRetries",
+                  Replies(kFourBands) + "at+GTBAND5WA = \\r\\nERROR\\r\\n\n",
+                  4,
+                  {kWorkaround, kWorkaround, kWorkaround},
+                  true},
+        PlanBCase{"StepWithoutOkFailsAfterItsRetries",
+                  Replies(kFourBands) + "at@nvm:store = \\r\\nBUSY\\r\\n\n",
+                  4,
+                  Concat({{kWorkaround}, kOneTime, {kQuery, PortA(352)}, {kStore, kStore, kStore}}),
                   false},
+        PlanBCase{"OneTimeStepHoldingOkAndErrorFails",
+                  Replies(kFourBands) + "at@sec:code_verify = \\r\\nOK\\r\\nERROR\\r\\n\n",
+                  4,
+                  {kWorkaround, kSecurity, kSecurity, kSecurity},
+                  true},
+        PlanBCase{"ReadBackHoldingErrorStops",
+                  Replies(kFourBands + R"(ERROR\r\n)"),
+                  5,
+                  Concat({{kWorkaround}, kOneTime, {kQuery}}),
+                  false},
+        // Only a plain decimal band-5 value within the 3G limit is copied.
         PlanBCase{"NegativeBand5Value",
-                  Replies(R"(\r\n+BODYSAR:\r\n1,1,\"0x1\"\r\n1,2,\"0x2\"\r\n1,3,\"0x8\"\r\n1,-17,\"0x10\"\r\n\r\nOK\r\n)"),
+                  Replies(ReadBack("-17")),
+                  5,
+                  Concat({{kWorkaround}, kOneTime, {kQuery}}),
+                  false},
+        PlanBCase{"Band5ValueAboveTheLimit",
+                  Replies(ReadBack("236")),
+                  5,
+                  Concat({{kWorkaround}, kOneTime, {kQuery}}),
+                  false},
+        PlanBCase{"Band5ValueThatWrapsIn32Bits",
+                  Replies(ReadBack("4294967516")),
+                  5,
+                  Concat({{kWorkaround}, kOneTime, {kQuery}}),
+                  false},
+        PlanBCase{"Band5ValueWithAnExponent",
+                  Replies(ReadBack("2E2")),
+                  5,
+                  Concat({{kWorkaround}, kOneTime, {kQuery}}),
+                  false},
+        PlanBCase{"Band5ValueEmpty",
+                  Replies(ReadBack("")),
+                  5,
+                  Concat({{kWorkaround}, kOneTime, {kQuery}}),
+                  false},
+        PlanBCase{"Band5ValueAtTheLimitIsCopied",
+                  Replies(ReadBack("235")),
                   0,
-                  Concat({{kWorkaround}, kOneTime, {kQuery, PortA(-27)}, {kStore}}),
+                  Concat({{kWorkaround}, kOneTime, {kQuery, PortA(376), kStore}}),
                   false},
         // Every exchange with the AT service comes back empty: the first step fails with the
         // channel's code after its three attempts.

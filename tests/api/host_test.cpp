@@ -104,6 +104,50 @@ TEST_F(HostTest, TwoProcessesContendingForTheProcessLockTakeTurns) {
       << text;
 }
 
+// Two processes that write table rows at once, each row a read-modify-write of the whole record
+// (the library reads it, the bridge reads it again and writes it): every row of both ends in the
+// table whole, none lost to the other process's write of a record read before it.
+TEST_F(HostTest, TwoProcessesWritingTableRowsKeepEveryRowWhole) {
+  fs::copy_file(fs::path(TXL_BIN_DIR) / "VexelSarDll.so", host_ / "VexelSarDll.so");
+  fs::create_directories(Machine() / "modem");
+  // Each completion of the modem comes late, so that the two processes' exchanges overlap.
+  std::ofstream(Machine() / "modem" / "modem.ini", std::ios::binary) << "[faults]\nlatency_ms=100\n";
+  txl_test::ScopedEnv scale{"TXL_TIME_SCALE", "0.1"};
+  // Two bands of the modem's factory table a row, on both technologies; the values read back as
+  // written (multiples of 5 tenths) and differ from the factory's.
+  struct Row {
+    int technology;
+    int value;
+    const char* masks[2];
+  };
+  const std::vector<Row> first = {{1, 100, {"1", "2"}}, {2, 105, {"1", "2"}}, {2, 110, {"4", "8"}}};
+  const std::vector<Row> second = {{1, 150, {"8", "10"}}, {2, 155, {"40", "800"}}, {2, 160, {"1000", "1000000"}}};
+  auto line = [](const Row& r, int i) {
+    return std::to_string(r.technology) + "," + std::to_string(r.value) + ",\"0x" + r.masks[i] + "\"";
+  };
+  auto command = [&](const std::vector<Row>& rows) {
+    std::vector<std::string> argv = {Host(), "values"};
+    for (const Row& r : rows) argv.push_back(line(r, 0) + line(r, 1).substr(1));
+    return argv;
+  };
+  ChildProcess one(command(first));
+  ChildProcess two(command(second));
+  ASSERT_TRUE(one.started() && two.started());
+  const int s1 = one.Wait(), s2 = two.Wait();
+  EXPECT_TRUE(WIFEXITED(s1) && WEXITSTATUS(s1) == 0) << s1;
+  EXPECT_TRUE(WIFEXITED(s2) && WEXITSTATUS(s2) == 0) << s2;
+
+  std::string out;
+  ASSERT_TRUE(Run({"values"}, &out)) << out;
+  std::smatch read;
+  ASSERT_TRUE(std::regex_search(out, read, std::regex(R"(read 0 (\S*))"))) << out;
+  const std::string table = read[1].str();
+  for (const auto* rows : {&first, &second})
+    for (const Row& r : *rows)
+      for (int i : {0, 1})
+        EXPECT_NE(table.find("\\r\\n" + line(r, i) + "\\r\\n"), std::string::npos) << line(r, i) << " in " << table;
+}
+
 TEST_F(HostTest, CrashIsRecordedOnlyWhenNoRecordExists) {
   const fs::path dump = Machine() / "Windows" / "Minidump" / "krillTXLApi.dump";
   fs::create_directories(dump.parent_path());

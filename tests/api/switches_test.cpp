@@ -6,7 +6,9 @@
 #include <sys/wait.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <functional>
+#include <memory>
 #include <regex>
 #include <string>
 #include <vector>
@@ -46,6 +48,9 @@ class SwitchesTest : public ::testing::Test {
   // Writes modem.ini, identifies the module and forgets what identification sent.
   void Identify(const std::string& ini, std::uint32_t expected_type) {
     WriteFile(machine_.ModemIni(), ini);
+    // The notebook's manager object keeps the modem as it was when it was made.
+    if (krill::g_InterfaceManager) krill::g_InterfaceManager->Release();
+    krill::g_InterfaceManager = nullptr;
     unsigned int flag = 0;
     krill::get_IsMBIMReadyV2Ex(&flag);
     ASSERT_EQ(expected_type, krill::ntype);
@@ -119,21 +124,34 @@ TEST_F(SwitchesTest, BeforeIdentificationEveryExportAnswersFiveAndSendsNothing) 
 }
 
 TEST_F(SwitchesTest, NeitherFamilyGetsPlainTextsWithoutLineEndAndNoOkCheck) {
-  Identify("[module]\nfamily=other\n[at_replies]\nAT+BODYSAR = \\r\\nERROR\\r\\n\n", krill::kTypeOther);
-  for (const char* name : {"set_BodySarMode", "get_BodySarMode", "set_BodySarProfile", "get_BodySarProfile"}) {
+  // A setting needs no "OK" from such a module, but a refusal fails it; a value is read only from
+  // a reply that says "OK", and a failed read leaves the out value alone.
+  const struct {
+    const char* reply;  // modem.ini escapes
+    int set_result;
+    int get_result;
+    int value;
+  } replies[] = {{"\\r\\nBUSY\\r\\n", 0, 4, -7},
+                 {"\\r\\nERROR\\r\\n", 4, 4, -7},
+                 {"\\r\\n+BODYSARON: 1\\r\\nOK then ERROR\\r\\n", 4, 4, -7},
+                 {"\\r\\n+BODYSARON: 1\\r\\n\\r\\nOK\\r\\n", 0, 0, 1}};
+  for (const auto& r : replies) {
+    Identify(std::string("[module]\nfamily=other\n[at_replies]\nAT+BODYSAR = ") + r.reply + "\n", krill::kTypeOther);
+    for (const char* name : {"set_BodySarMode", "get_BodySarMode", "set_BodySarProfile", "get_BodySarProfile"}) {
+      int value = -7;
+      EXPECT_EQ(5, CallOf(name).run(&value)) << name;
+      EXPECT_EQ(-7, value) << name;
+    }
+    EXPECT_TRUE(DirectTexts().empty());
+    EXPECT_EQ(r.set_result, set_BodySarEnable(1)) << r.reply;
+    EXPECT_EQ(r.set_result, set_BodySarON(0)) << r.reply;
+    EXPECT_EQ(r.set_result, set_BodySarClear()) << r.reply;
     int value = -7;
-    EXPECT_EQ(5, CallOf(name).run(&value)) << name;
-    EXPECT_EQ(-7, value) << name;
+    EXPECT_EQ(r.get_result, get_BodySarON(&value)) << r.reply;
+    EXPECT_EQ(r.value, value) << r.reply;
+    EXPECT_EQ((std::vector<std::string>{"AT+BODYSAREN = 1", "AT+BODYSARON = 0", "AT+BODYSARCLEAR", "AT+BODYSARON?"}),
+              DirectTexts());
   }
-  EXPECT_TRUE(DirectTexts().empty());
-  EXPECT_EQ(0, set_BodySarEnable(1));
-  EXPECT_EQ(0, set_BodySarON(0));
-  EXPECT_EQ(0, set_BodySarClear());
-  int value = -7;
-  EXPECT_EQ(0, get_BodySarON(&value));
-  EXPECT_EQ(0, value);
-  EXPECT_EQ((std::vector<std::string>{"AT+BODYSAREN = 1", "AT+BODYSARON = 0", "AT+BODYSARCLEAR", "AT+BODYSARON?"}),
-            DirectTexts());
 }
 
 struct NoOkCase {
@@ -143,6 +161,7 @@ struct NoOkCase {
   const char* call;
   int result;
   const char* sent;
+  const char* reply = "\\r\\nERROR\\r\\n";  // modem.ini escapes, for every AT+BODYSAR… command
 };
 void PrintTo(const NoOkCase& c, std::ostream* os) { *os << c.name; }
 
@@ -150,11 +169,19 @@ class DirectSetterTest : public SwitchesTest, public ::testing::WithParamInterfa
 
 TEST_P(DirectSetterTest, ReplyWithoutOk) {
   const NoOkCase& c = GetParam();
-  Identify(std::string(c.modem) + "[at_replies]\nAT+BODYSAR = \\r\\nERROR\\r\\n\n", c.type);
-  int value = 0;
+  Identify(std::string(c.modem) + "[at_replies]\nAT+BODYSAR = " + c.reply + "\n", c.type);
+  int value = -7;
   EXPECT_EQ(c.result, CallOf(c.call).run(&value));
   EXPECT_EQ(std::vector<std::string>{c.sent}, DirectTexts());
+  // No getter reads a value out of a reply it does not accept.
+  if (c.result != 0) {
+    EXPECT_EQ(-7, value);
+  }
 }
+
+const char kBusy[] = "\\r\\nBUSY\\r\\n";
+const char kDigitWithoutOk[] = "\\r\\n+BODYSAR: 1\\r\\n";
+const char kDigitAndError[] = "\\r\\n+BODYSAR: 1\\r\\n\\r\\nOK\\r\\nERROR\\r\\n";
 
 INSTANTIATE_TEST_SUITE_P(
     NoOk, DirectSetterTest,
@@ -162,11 +189,35 @@ INSTANTIATE_TEST_SUITE_P(
         NoOkCase{"KestrelEnable", kKestrelDirect.c_str(), 2, "set_BodySarEnable", 4, "AT+BODYSAREN = 1\r\n"},
         NoOkCase{"KestrelOn", kKestrelDirect.c_str(), 2, "set_BodySarON", 4, "AT+BODYSARON = 1\r\n"},
         NoOkCase{"KestrelClear", kKestrelDirect.c_str(), 2, "set_BodySarClear", 4, "AT+BODYSARCLEAR\r\n"},
-        NoOkCase{"KestrelMode", kKestrelDirect.c_str(), 2, "set_BodySarMode", 0, "AT+BODYSARMODE = 1\r\n"},
-        NoOkCase{"KestrelProfile", kKestrelDirect.c_str(), 2, "set_BodySarProfile", 0, "AT+BODYSARPROFILE = 1\r\n"},
+        // Kestrel's mode and profile need no "OK", but a refusal is still one.
+        NoOkCase{"KestrelModeRefused", kKestrelDirect.c_str(), 2, "set_BodySarMode", 4, "AT+BODYSARMODE = 1\r\n"},
+        NoOkCase{"KestrelProfileRefused", kKestrelDirect.c_str(), 2, "set_BodySarProfile", 4,
+                 "AT+BODYSARPROFILE = 1\r\n"},
+        NoOkCase{"KestrelModeWithoutOk", kKestrelDirect.c_str(), 2, "set_BodySarMode", 0, "AT+BODYSARMODE = 1\r\n",
+                 kBusy},
+        NoOkCase{"KestrelProfileWithoutOk", kKestrelDirect.c_str(), 2, "set_BodySarProfile", 0,
+                 "AT+BODYSARPROFILE = 1\r\n", kBusy},
+        NoOkCase{"KestrelEnableWithoutOk", kKestrelDirect.c_str(), 2, "set_BodySarEnable", 4, "AT+BODYSAREN = 1\r\n",
+                 kBusy},
         NoOkCase{"OspreyMode", kOspreyDirect.c_str(), 3, "set_BodySarMode", 4, "AT+BODYSARMODE = 1\r\n"},
         NoOkCase{"OspreyProfile", kOspreyDirect.c_str(), 3, "set_BodySarProfile", 4, "AT+BODYSARPROFILE = 1\r\n"},
-        NoOkCase{"OspreyEnable", kOspreyDirect.c_str(), 3, "set_BodySarEnable", 4, "AT+BODYSAREN = 1\r\n"}),
+        NoOkCase{"OspreyEnable", kOspreyDirect.c_str(), 3, "set_BodySarEnable", 4, "AT+BODYSAREN = 1\r\n"},
+        NoOkCase{"OspreyOnWithoutOk", kOspreyDirect.c_str(), 3, "set_BodySarON", 4, "AT+BODYSARON = 1\r\n", kBusy},
+        NoOkCase{"OspreyClearOkAndError", kOspreyDirect.c_str(), 3, "set_BodySarClear", 4, "AT+BODYSARCLEAR\r\n",
+                 kDigitAndError},
+        // The getters: a refused reply, or one without "OK", is no value.
+        NoOkCase{"OspreyGetEnableRefused", kOspreyDirect.c_str(), 3, "get_BodySarEnable", 4, "AT+BODYSAREN?\r\n"},
+        NoOkCase{"OspreyGetOnRefused", kOspreyDirect.c_str(), 3, "get_BodySarON", 4, "AT+BODYSARON?\r\n"},
+        NoOkCase{"OspreyGetModeRefused", kOspreyDirect.c_str(), 3, "get_BodySarMode", 4, "AT+BODYSARMODE?\r\n"},
+        NoOkCase{"OspreyGetProfileRefused", kOspreyDirect.c_str(), 3, "get_BodySarProfile", 4,
+                 "AT+BODYSARPROFILE?\r\n"},
+        NoOkCase{"KestrelGetModeRefused", kKestrelDirect.c_str(), 2, "get_BodySarMode", 4, "AT+BODYSARMODE?\r\n"},
+        NoOkCase{"OspreyGetOnDigitWithoutOk", kOspreyDirect.c_str(), 3, "get_BodySarON", 4, "AT+BODYSARON?\r\n",
+                 kDigitWithoutOk},
+        NoOkCase{"KestrelGetProfileDigitWithoutOk", kKestrelDirect.c_str(), 2, "get_BodySarProfile", 4,
+                 "AT+BODYSARPROFILE?\r\n", kDigitWithoutOk},
+        NoOkCase{"OspreyGetEnableDigitAndError", kOspreyDirect.c_str(), 3, "get_BodySarEnable", 4,
+                 "AT+BODYSAREN?\r\n", kDigitAndError}),
     [](const ::testing::TestParamInfo<NoOkCase>& p) { return std::string(p.param.name); });
 
 TEST_F(SwitchesTest, DirectSettersReachTheModemFirmware) {
@@ -298,9 +349,10 @@ TEST_F(SwitchesTest, ImeiFromThePlatformSendsNothing) {
 
 struct ImeiCase {
   const char* name;
-  const char* reply;  // modem.ini escapes
+  const char* reply;  // modem.ini escapes; null: the modem's firmware answers with its device id
   int result;
   const char* buffer;
+  std::string platform = "";  // the device id the platform reports, which the export tries first
 };
 void PrintTo(const ImeiCase& c, std::ostream* os) { *os << c.name; }
 
@@ -308,21 +360,60 @@ class ImeiTest : public SwitchesTest, public ::testing::WithParamInterface<ImeiC
 
 TEST_P(ImeiTest, FromTheModemsReply) {
   const ImeiCase& c = GetParam();
-  Identify(std::string("[module]\nimei=\n[at_replies]\nAT+CGSN = ") + c.reply + "\n", krill::kTypeOsprey);
-  char buffer[32] = "untouched";
-  EXPECT_EQ(c.result, get_ImeiInfo(buffer));
-  EXPECT_STREQ(c.buffer, buffer);
+  std::string ini = "[module]\nimei=" + c.platform + "\n";
+  if (c.reply) ini += std::string("[at_replies]\nAT+CGSN = ") + c.reply + "\n";
+  Identify(ini, krill::kTypeOsprey);
+  ASSERT_EQ(c.platform, krill::g_MoblieBandInfo.strImeiInfo);
+  // Exactly the 16 bytes the export asks for, on the heap, so that the address sanitizer sees a
+  // write past them.
+  std::unique_ptr<char[]> buffer(new char[16]);
+  std::strcpy(buffer.get(), "untouched");
+  EXPECT_EQ(c.result, get_ImeiInfo(buffer.get()));
+  EXPECT_STREQ(c.buffer, buffer.get());
   EXPECT_EQ(std::vector<std::string>{"AT+CGSN\r\n"}, DirectTexts());
 }
 
+const char kModemImei[] = "\\r\\n356938035643809\\r\\n\\r\\nOK\\r\\n";
+
 INSTANTIATE_TEST_SUITE_P(
     Replies, ImeiTest,
-    ::testing::Values(ImeiCase{"FifteenDigits", "\\r\\n356938035643809\\r\\n\\r\\nOK\\r\\n", 0, "356938035643809"},
+    ::testing::Values(ImeiCase{"FifteenDigits", kModemImei, 0, "356938035643809"},
                       ImeiCase{"WithALetter", "\\r\\n35693803564380A\\r\\n\\r\\nOK\\r\\n", 5, "untouched"},
                       ImeiCase{"FourteenDigits", "\\r\\n35693803564380\\r\\n\\r\\nOK\\r\\n", 5, "untouched"},
                       ImeiCase{"NoOk", "\\r\\n356938035643809\\r\\n\\r\\nERROR\\r\\n", 4, "untouched"},
-                      ImeiCase{"LowerCaseOk", "\\r\\n356938035643809\\r\\n\\r\\nok\\r\\n", 0, "356938035643809"}),
+                      ImeiCase{"OkAndError", "\\r\\n356938035643809\\r\\n\\r\\nOK\\r\\nERROR\\r\\n", 4,
+                               "untouched"},
+                      ImeiCase{"LowerCaseOk", "\\r\\n356938035643809\\r\\n\\r\\nok\\r\\n", 0, "356938035643809"},
+                      // A platform device id that is no 15-digit IMEI is not copied: the modem is asked.
+                      ImeiCase{"PlatformIdOf100Digits", kModemImei, 0, "356938035643809", std::string(100, '7')},
+                      ImeiCase{"PlatformIdOf14Digits", kModemImei, 0, "356938035643809", "35693803564380"},
+                      ImeiCase{"PlatformIdWithALetter", kModemImei, 0, "356938035643809", "35693803564380X"},
+                      // The modem's firmware reports the same overlong id: nothing is written.
+                      ImeiCase{"PlatformAndModemIdOf400Digits", nullptr, 5, "untouched", std::string(400, '4')}),
     [](const ::testing::TestParamInfo<ImeiCase>& p) { return std::string(p.param.name); });
+
+// A clear that cannot complete changes nothing: when the bridge cannot read the modem's tables,
+// which every table write needs, it fails before the switches, the profile or a table move.
+TEST_F(SwitchesTest, BridgeClearWhoseTableReadFailsSendsNothing) {
+  const struct {
+    const char* modem;
+    std::uint32_t type;
+    const char* fault;
+  } cases[] = {{"", krill::kTypeOsprey, "fail=nvm:query=0x80004005"},
+               {"", krill::kTypeOsprey, "drop=nvm:query"},
+               {"[module]\nfamily=kestrel\n", krill::kTypeKestrel, "fail=nvm:query=0x80004005"}};
+  const fs::path item = dir_.path() / "modem" / "nvm" / "103d0000.bin";
+  const fs::path registry = dir_.path() / "registry.reg";
+  auto contents = [](const fs::path& p) { return fs::exists(p) ? ReadFile(p) : std::string("(none)"); };
+  for (const auto& c : cases) {
+    Identify(std::string(c.modem) + "[faults]\n" + c.fault + "\n", c.type);
+    const std::string item_before = contents(item), registry_before = contents(registry);
+    EXPECT_EQ(3, set_BodySarClear()) << c.fault;
+    EXPECT_TRUE(DirectTexts().empty()) << c.fault;  // no set request on any service
+    EXPECT_EQ(item_before, contents(item)) << c.fault;
+    EXPECT_EQ(registry_before, contents(registry)) << c.fault;
+  }
+}
 
 // ---- End to end --------------------------------------------------------------------------------
 
@@ -408,20 +499,33 @@ TEST_F(ClientTest, ClearStopsAtTheFirstTableWrite) {
   Place(Bridge::kFake);
   EXPECT_EQ((std::vector<std::string>{"ready -> 0 1", "clear -> 3"}),
             Run("ready clear", "FAKE_BRIDGE_FAIL_ON=at+bodysar="));
-  EXPECT_EQ((std::vector<std::string>{"at\\r\\n", "at\\r\\n", "AT+BODYSAREN = 1\\r\\n", "AT+BODYSARMODE = 0\\r\\n",
-                                      "AT+BODYSARPROFILE = 0\\r\\n", "at+bodysar=\\r\\n"}),
+  EXPECT_EQ((std::vector<std::string>{"at\\r\\n", "at\\r\\n", "AT+BODYSAR?\\r\\n", "AT+BODYSAREN = 1\\r\\n",
+                                      "AT+BODYSARMODE = 0\\r\\n", "AT+BODYSARPROFILE = 0\\r\\n", "at+bodysar=\\r\\n"}),
             Lines(ReadFile(FakeLog())));
   EXPECT_NE(ApiLog().find("[Information]set_BodySarClearV2Ex-vexelAtSendFun-strATTable0Value-fail-ErrorCode="),
             std::string::npos);
 }
 
-TEST_F(ClientTest, KestrelClearReadsTheModemsTablesFirst) {
+TEST_F(ClientTest, ClearReadsTheModemsTablesFirst) {
   Place(Bridge::kFake);
-  WriteFile(dir_.path() / "machine" / "modem" / "modem.ini", "[module]\nfamily=kestrel\n");
-  EXPECT_EQ((std::vector<std::string>{"ready -> 0 1", "clear -> 3"}),
-            Run("ready clear", "FAKE_BRIDGE_FAIL_ON=AT+BODYSAR?"));
-  // A failed read sends none of the six commands.
-  EXPECT_EQ((std::vector<std::string>{"at\\r\\n", "at\\r\\n", "AT+BODYSAR?\\r\\n"}), Lines(ReadFile(FakeLog())));
+  const struct {
+    const char* family;
+    const char* token;
+  } families[] = {{"kestrel", "KestrelVexelAtSendFun"}, {"osprey", "vexelAtSendFun"}};
+  for (const auto& f : families) {
+    fs::remove(FakeLog());
+    WriteFile(dir_.path() / "machine" / "modem" / "modem.ini", std::string("[module]\nfamily=") + f.family + "\n");
+    EXPECT_EQ((std::vector<std::string>{"ready -> 0 1", "clear -> 3"}),
+              Run("ready clear", "FAKE_BRIDGE_FAIL_ON=AT+BODYSAR?"))
+        << f.family;
+    // A failed read sends none of the six commands.
+    EXPECT_EQ((std::vector<std::string>{"at\\r\\n", "at\\r\\n", "AT+BODYSAR?\\r\\n"}), Lines(ReadFile(FakeLog())))
+        << f.family;
+    EXPECT_NE(ApiLog().find(std::string("[Information]set_BodySarClearV2Ex-") + f.token +
+                            "-strATTableRead-fail-ErrorCode="),
+              std::string::npos)
+        << f.family;
+  }
 }
 #endif
 

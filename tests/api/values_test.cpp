@@ -119,15 +119,33 @@ INSTANTIATE_TEST_SUITE_P(
     CaseName<ParseCase>);
 
 TEST(TableText, KestrelEntriesHoldTheValueAsSixteenBitsAndOutOfRangeNumbersAboveEveryLimit) {
-  std::vector<KestrelValueEntry> entries;
-  ParseKestrelValueText(R"(1,235,"0x1",-1,"0x2",65771,"0x8",abc,"0x10",07,"0x80")", &entries);
-  ASSERT_EQ(entries.size(), 5u);
-  EXPECT_EQ(entries[0].value, 235);
-  EXPECT_EQ(entries[1].value, 0xFFFF);  // negative: out of range, not wrapped
-  EXPECT_EQ(entries[2].value, 0xFFFF);  // would wrap to 235
-  EXPECT_EQ(entries[3].value, 0);
-  EXPECT_EQ(entries[4].value, 7);
-  EXPECT_FALSE(entries[0].matched);  // matching belongs to the list builder
+  // Only plain decimal digits are a value; anything else, and any number past 16 bits however
+  // long, is held above every limit rather than wrapped or read as far as it goes.
+  const std::pair<const char*, std::uint16_t> values[] = {
+      {"235", 235},
+      {"07", 7},
+      {"0", 0},
+      {"0000000000000000000000200", 200},  // 25 digits, but only 200
+      {"-1", 0xFFFF},
+      {"65771", 0xFFFF},                    // 235 once cut to 16 bits
+      {"65736", 0xFFFF},                    // 200 once cut to 16 bits
+      {"4294967496", 0xFFFF},               // 200 once cut to 32 bits
+      {"1000000000000000000000200", 0xFFFF},
+      {"abc", 0xFFFF},
+      {"", 0xFFFF},
+      {"2E5", 0xFFFF},
+      {"+200", 0xFFFF},
+      {" 200", 0xFFFF},
+      {"200 ", 0xFFFF},
+      {"0x10", 0xFFFF},
+      {"20.5", 0xFFFF}};
+  for (const auto& [text, value] : values) {
+    std::vector<KestrelValueEntry> entries;
+    ParseKestrelValueText(std::string("2,") + text + R"(,"0x1")", &entries);
+    ASSERT_EQ(entries.size(), 1u) << text;
+    EXPECT_EQ(entries[0].value, value) << "'" << text << "'";
+    EXPECT_FALSE(entries[0].matched);  // matching belongs to the list builder
+  }
 }
 
 // ---- Units -----------------------------------------------------------------------------------------
@@ -201,6 +219,13 @@ INSTANTIATE_TEST_SUITE_P(
         KestrelCase{"NoComma", "1", 1, 0, {}},
         KestrelCase{"OtherSelector", R"(3,200,"0x1")", 1, 0, {}},
         KestrelCase{"NegativeValue", R"(1,-5,"0x1")", 1, 5, {}},
+        KestrelCase{"LettersAreNoValue", R"(2,abc,"0x1")", 1, 5, {}},
+        KestrelCase{"EmptyValue", R"(2,,"0x4")", 1, 5, {}},
+        KestrelCase{"ExponentIsNoValue", R"(2,2E5,"0x2")", 1, 5, {}},
+        KestrelCase{"SixteenBitWrapIsRefused", R"(2,65736,"0x1")", 1, 5, {}},
+        KestrelCase{"TwentyFiveDigits", R"(2,1000000000000000000000200,"0x1")", 1, 5, {}},
+        KestrelCase{"BadValueOfAnUnmatchedEntryRefusesTheWholeText", R"(2,200,"0x1",abc,"0x4000")", 1, 5, {}},
+        KestrelCase{"BadValueAfterGoodOnesWritesNone", R"(1,200,"0x1",190,"0x2",+205,"0x8")", 1, 5, {}},
         KestrelCase{"Round201", R"(1,201,"0x80")", 1, 0, {{Tx3gPowerAt(1, 7), 321}}}),
     CaseName<KestrelCase>);
 
@@ -315,8 +340,20 @@ TEST(OspreyApply, RefusedValuesLeaveTheRecordAsItWas) {
       {R"(1,-1,"0x2")", 5},                  // negative
       {R"(2,231,"0x1")", 5},                 // above the 4G limit
       {R"(1,200,"0x1",236,"0x8")", 5},       // one bad pair refuses all
-      {R"(1,300,"0x800")", 0},               // band 12: no 3G element carries it, not tested
-      {R"(2,300,"0x20000000000")", 0},       // band 42: not in the record
+      {R"(1,300,"0x800")", 5},               // band 12: no 3G element carries it, still tested
+      {R"(2,300,"0x20000000000")", 5},       // band 42: not in the record, still tested
+      {R"(2,200,"0x4000",231,"0x1")", 5},    // mask of no band, value tested all the same
+      {R"(2,abc,"0x1")", 5},                 // not a number
+      {R"(2,,"0x4")", 5},                    // no value at all
+      {R"(2,2E5,"0x2")", 5},                 // an exponent is no plain number
+      {R"(2,+200,"0x1")", 5},                // nor a sign
+      {R"(2, 200,"0x1")", 5},                // nor a blank
+      {R"(2,0xC8,"0x1")", 5},                // nor hexadecimal
+      {R"(2,65736,"0x1")", 5},               // 200 once cut to 16 bits
+      {R"(2,4294967496,"0x1")", 5},          // 200 once cut to 32 bits
+      {R"(2,1000000000000000000000200,"0x1")", 5},  // 25 digits
+      {R"(2,200,"0x1",abc,"0x2")", 5},       // the good entry before is not written either
+      {R"(1,200,"0x800")", 0},               // a good value for a band no element carries changes nothing
   };
   for (const auto& c : cases) {
     MaxTxPwrRecord r = Factory();
@@ -687,23 +724,36 @@ TEST_F(ExportsTest, OspreyDirectWriteRunsTheBand5WorkaroundAndReadsTheModemsText
   EXPECT_NE(text.find("1,220,\"0x10\"\r\n"), std::string::npos) << text;
 }
 
+// The modem parses the text on this road, and its reply decides both exports' results; a read
+// that fails leaves the caller's buffer as it was.
 TEST_F(ExportsTest, DirectRoadReplies) {
+  const std::string kSent = "AT+BODYSAR = 1,200,\"0x1\"\r\n";
+  const std::string kValueText = R"(\r\n+BODYSAR:\r\n1,200,\"0x1\"\r\n)";
   const struct {
     const char* name;
     std::uint32_t type;
-    std::string ini;
+    std::string ini;  // its AT+BODYSAR reply also answers the read "AT+BODYSAR?"
     int set_result;
     std::vector<std::string> set_sent;
+    int get_result;
+    const char* get_text;  // null: the buffer is left as it was
   } cases[] = {
-      {"kestrel without OK", kTypeKestrel, "[at_replies]\nAT+BODYSAR = \\r\\nERROR\\r\\n\n", 4,
-       {"AT+BODYSAR = 1,200,\"0x1\"\r\n"}},
-      {"osprey without OK: no work-around", kTypeOsprey, "[at_replies]\nAT+BODYSAR = \\r\\nBUSY\\r\\n\n", 4,
-       {"AT+BODYSAR = 1,200,\"0x1\"\r\n"}},
-      {"kestrel with OK: no work-around", kTypeKestrel, "[at_replies]\nAT+BODYSAR = \\r\\nOK\\r\\n\n", 0,
-       {"AT+BODYSAR = 1,200,\"0x1\"\r\n"}},
-      {"other module: no line end, no OK check", kTypeOther, "[at_replies]\nAT+BODYSAR = \\r\\nERROR\\r\\n\n", 0,
-       {"AT+BODYSAR = 1,200,\"0x1\""}},
-      {"channel reply empty", kTypeOsprey, "[faults]\nempty=at_command:set\n", 4, {"AT+BODYSAR = 1,200,\"0x1\"\r\n"}},
+      {"kestrel refused", kTypeKestrel, "[at_replies]\nAT+BODYSAR = \\r\\nERROR\\r\\n\n", 4, {kSent}, 4, nullptr},
+      {"osprey without OK: no work-around", kTypeOsprey, "[at_replies]\nAT+BODYSAR = \\r\\nBUSY\\r\\n\n", 4, {kSent},
+       4, nullptr},
+      {"kestrel with OK: no work-around, no value text", kTypeKestrel,
+       "[at_replies]\nAT+BODYSAR = \\r\\nOK\\r\\n\n", 0, {kSent}, 4, nullptr},
+      {"other module refused", kTypeOther, "[at_replies]\nAT+BODYSAR = \\r\\nERROR\\r\\n\n", 4,
+       {"AT+BODYSAR = 1,200,\"0x1\""}, 4, nullptr},
+      {"other module: no line end, no OK needed to set", kTypeOther, "[at_replies]\nAT+BODYSAR = \\r\\nBUSY\\r\\n\n",
+       0, {"AT+BODYSAR = 1,200,\"0x1\""}, 4, nullptr},
+      {"value text without OK", kTypeKestrel, "[at_replies]\nAT+BODYSAR = " + kValueText + "\n", 4, {kSent}, 4,
+       nullptr},
+      {"value text, OK and ERROR", kTypeOsprey,
+       "[at_replies]\nAT+BODYSAR = " + kValueText + R"(\r\nOK\r\nERROR\r\n)" + "\n", 4, {kSent}, 4, nullptr},
+      {"value text and OK", kTypeKestrel, "[at_replies]\nAT+BODYSAR = " + kValueText + R"(\r\nOK\r\n)" + "\n", 0,
+       {kSent}, 0, "+BODYSAR:\r\n1,200,\"0x1\"\r\n\r\nOK\r\n"},
+      {"channel reply empty", kTypeOsprey, "[faults]\nempty=at_command:set\n", 4, {kSent}, 4, nullptr},
   };
   for (const auto& c : cases) {
     sim::testing::ResetAll();
@@ -713,6 +763,13 @@ TEST_F(ExportsTest, DirectRoadReplies) {
     krill::ntype = c.type;
     EXPECT_EQ(Set(R"(1,200,"0x1")"), c.set_result) << c.name;
     EXPECT_EQ(AtTexts(), c.set_sent) << c.name;
+    buffer_.assign(buffer_.size(), '#');
+    EXPECT_EQ(get_BodySarValue(buffer_.data()), c.get_result) << c.name;
+    if (c.get_text)
+      EXPECT_EQ(Text(), c.get_text) << c.name;
+    else
+      EXPECT_EQ(buffer_[0], '#') << c.name;
+    EXPECT_TRUE(GuardIntact()) << c.name;
   }
 }
 
@@ -726,6 +783,11 @@ TEST_F(ExportsTest, DirectRoadBoundsOnBothExports) {
   // A reply without "+" leaves the caller's buffer as it was.
   EXPECT_EQ(get_BodySarValue(buffer_.data()), 4);
   EXPECT_EQ(buffer_[0], '#');
+  // So does a value text that would not fit the buffer: it is refused whole, not cut.
+  Osprey("[at_replies]\nAT+BODYSAR? = +BODYSAR:" + std::string(kBodySarValueTextBytes, '7') + "\\r\\nOK\\r\\n\n");
+  EXPECT_EQ(get_BodySarValue(buffer_.data()), 4);
+  EXPECT_EQ(buffer_[0], '#');
+  EXPECT_TRUE(GuardIntact());
 }
 
 // ---- End to end -----------------------------------------------------------------------------------

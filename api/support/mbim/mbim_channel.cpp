@@ -583,4 +583,11 @@ int SendAtCommand(const std::string& command, std::string* reply) {
   return result;
 }
 
+int DirectReplyResult(int sent, const std::string& reply, bool ok_required) {
+  if (sent != 0) return sent;
+  if (reply.find("ERROR") != std::string::npos) return 4;
+  if (ok_required && reply.find("OK") == std::string::npos) return 4;
+  return 0;
+}
+
 }  // namespace IGlobalTools
