@@ -227,7 +227,7 @@ TEST_F(ToolProcessTest, RunsStartedTogetherEndWithOneWholeSet) {
           script += apply + ") & ";
         else
           script += "(" + apply + ") & p=$!; sleep " + std::to_string(run.kill_after) + "; kill -9 $p 2>/dev/null; " +
-                    "wait $p; true) & ";
+                    "wait $p; true) 2>/dev/null & ";
       }
       script += "wait)";
       ASSERT_EQ(std::system(script.c_str()), 0) << script;
