@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "platform/types.h"
 
@@ -189,6 +190,10 @@ class UniqueSafeArray {
 HRESULT CreateByteArray(const BYTE* data, ULONG count, UniqueSafeArray* out);
 // The same, null on failure.
 SAFEARRAY* MakeByteArray(const BYTE* data, ULONG count);
+// The bytes of a one-dimensional VT_UI1 array, lower to upper bound (none for a null array or an
+// empty one). E_INVALIDARG, with *out emptied, for any other array or one whose bounds or data
+// cannot be had.
+HRESULT ReadByteArray(SAFEARRAY* array, std::vector<BYTE>* out);
 
 // ---- Apartments and instance creation ----------------------------------------------------------
 

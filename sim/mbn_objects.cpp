@@ -67,28 +67,6 @@ std::u16string FindInterface(const ModemConfig& config, std::u16string_view id) 
   return {};
 }
 
-// The bytes of a one-dimensional VT_UI1 array.
-HRESULT ReadBytes(plat::SAFEARRAY* array, std::vector<std::uint8_t>* out) {
-  out->clear();
-  if (!array) return plat::S_OK;
-  plat::VARTYPE vt = plat::VT_EMPTY;
-  if (plat::Failed(plat::SafeArrayGetVartype(array, &vt)) || vt != plat::VT_UI1 || array->cDims != 1)
-    return plat::E_INVALIDARG;
-  plat::LONG lower = 0;
-  plat::LONG upper = -1;
-  if (plat::Failed(plat::SafeArrayGetLBound(array, 1, &lower)) ||
-      plat::Failed(plat::SafeArrayGetUBound(array, 1, &upper)))
-    return plat::E_INVALIDARG;
-  const long long count = static_cast<long long>(upper) - lower + 1;
-  if (count <= 0) return plat::S_OK;
-  void* data = nullptr;
-  if (plat::Failed(plat::SafeArrayAccessData(array, &data))) return plat::E_INVALIDARG;
-  const auto* bytes = static_cast<const std::uint8_t*>(data);
-  out->assign(bytes, bytes + count);
-  plat::SafeArrayUnaccessData(array);
-  return plat::S_OK;
-}
-
 // ---- Interfaces -----------------------------------------------------------------------------------
 
 class SubscriberInformation final : public ComObject<plat::IMbnSubscriberInformation> {
@@ -340,7 +318,7 @@ class DeviceService final : public ComObject<plat::IMbnDeviceService> {
     if (!requestID) return plat::E_POINTER;
     *requestID = 0;
     std::vector<std::uint8_t> data;
-    if (plat::Failed(ReadBytes(array, &data))) return plat::E_INVALIDARG;
+    if (plat::Failed(plat::ReadByteArray(array, &data))) return plat::E_INVALIDARG;
     if (data.size() > (request == Request::kWriteData ? kMaxDataSize : kMaxCommandSize)) return plat::E_INVALIDARG;
 
     const std::uint32_t id = NextRequestId();

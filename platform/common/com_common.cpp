@@ -126,6 +126,26 @@ SAFEARRAY* MakeByteArray(const BYTE* data, ULONG count) {
   return Succeeded(CreateByteArray(data, count, &sa)) ? sa.release() : nullptr;
 }
 
+HRESULT ReadByteArray(SAFEARRAY* array, std::vector<BYTE>* out) {
+  out->clear();
+  if (!array) return S_OK;
+  VARTYPE vt = VT_EMPTY;
+  if (Failed(SafeArrayGetVartype(array, &vt)) || vt != VT_UI1 || array->cDims != 1) return E_INVALIDARG;
+  LONG lower = 0;
+  LONG upper = -1;
+  if (Failed(SafeArrayGetLBound(array, 1, &lower)) || Failed(SafeArrayGetUBound(array, 1, &upper)))
+    return E_INVALIDARG;
+  // Counted wide: upper - lower + 1 does not fit a LONG for the extreme bounds.
+  const long long count = static_cast<long long>(upper) - lower + 1;
+  if (count <= 0) return S_OK;
+  void* data = nullptr;
+  if (Failed(SafeArrayAccessData(array, &data)) || !data) return E_INVALIDARG;
+  const auto* bytes = static_cast<const BYTE*>(data);
+  out->assign(bytes, bytes + count);
+  SafeArrayUnaccessData(array);
+  return S_OK;
+}
+
 void FreeInterfaceCaps(MBN_INTERFACE_CAPS* caps) {
   if (!caps) return;
   SysFreeString(caps->customDataClass);

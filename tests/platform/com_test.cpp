@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <optional>
 #include <thread>
 #include <vector>
 
+#include "platform/bytes.h"
 #include "platform/mbn.h"
 #include "platform/text.h"
 #include "test_support.h"
@@ -169,6 +172,65 @@ TEST(SafeArray, MakeByteArrayCopiesFromIndexZero) {
   ASSERT_TRUE(empty);
   plat::SafeArrayGetUBound(empty.get(), 1, &hi);
   EXPECT_EQ(hi, -1);
+
+  // Read back: the bytes of a byte array, nothing (and a refusal) of anything else.
+  std::vector<plat::BYTE> bytes = {9};
+  EXPECT_EQ(plat::ReadByteArray(sa.get(), &bytes), plat::S_OK);
+  EXPECT_EQ(bytes, (std::vector<plat::BYTE>{1, 2, 3, 250}));
+  EXPECT_EQ(plat::ReadByteArray(empty.get(), &bytes), plat::S_OK);
+  EXPECT_TRUE(bytes.empty());
+  bytes = {9};
+  EXPECT_EQ(plat::ReadByteArray(nullptr, &bytes), plat::S_OK);
+  EXPECT_TRUE(bytes.empty());
+  plat::SAFEARRAYBOUND bound{2, 0};
+  plat::UniqueSafeArray words(plat::SafeArrayCreate(plat::VT_BSTR, 1, &bound));
+  ASSERT_TRUE(words);
+  bytes = {9};
+  EXPECT_EQ(plat::ReadByteArray(words.get(), &bytes), plat::E_INVALIDARG);
+  EXPECT_TRUE(bytes.empty());
+}
+
+TEST(Bytes, FieldsWithinTheSpanAndNeverPastIt) {
+  const std::uint8_t raw[] = {0x01, 0x02, 0x03, 0x04, 0xFF, 0xFF};
+  const struct {
+    const char* what;
+    std::size_t at;
+    int width;  // 8, 16 or 32
+    std::uint32_t value;
+    bool ok;
+  } cases[] = {
+      {"u8 first", 0, 8, 0x01, true},         {"u8 last", 5, 8, 0xFF, true},
+      {"u8 past", 6, 8, 0, false},            {"u16 little-endian", 0, 16, 0x0201, true},
+      {"u16 last", 4, 16, 0xFFFF, true},      {"u16 half past", 5, 16, 0, false},
+      {"u32", 0, 32, 0x04030201, true},       {"u32 last", 2, 32, 0xFFFF0403, true},
+      {"u32 one past", 3, 32, 0, false},      {"offset wraps", std::size_t(-1), 32, 0, false},
+      {"offset far past", std::size_t(1) << 40, 16, 0, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    plat::LeReader r(raw);
+    const std::uint32_t v = c.width == 8 ? r.U8(c.at) : c.width == 16 ? r.U16(c.at) : r.U32(c.at);
+    EXPECT_EQ(v, c.value);
+    EXPECT_EQ(r.ok(), c.ok);
+
+    std::uint8_t out[6] = {};
+    plat::LeWriter w(out);
+    if (c.width == 8) w.U8(c.at, static_cast<std::uint8_t>(c.value));
+    if (c.width == 16) w.U16(c.at, static_cast<std::uint16_t>(c.value));
+    if (c.width == 32) w.U32(c.at, c.value);
+    EXPECT_EQ(w.ok(), c.ok);
+    if (c.ok) {
+      EXPECT_EQ(std::memcmp(out + c.at, raw + c.at, static_cast<std::size_t>(c.width / 8)), 0);
+    } else {
+      EXPECT_EQ(std::count(std::begin(out), std::end(out), 0), 6) << "nothing written";
+    }
+  }
+  plat::LeReader sticky(raw);
+  sticky.U16(10);
+  EXPECT_EQ(sticky.U16(0), 0x0201);
+  EXPECT_FALSE(sticky.ok()) << "a failed field keeps the reader failed";
+  EXPECT_EQ(plat::ReadU32(raw, 2), std::optional<std::uint32_t>(0xFFFF0403u));
+  EXPECT_EQ(plat::ReadU16(raw, 5), std::nullopt);
 }
 
 // An object that only counts its references.
