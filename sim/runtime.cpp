@@ -5,7 +5,6 @@
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
-#include <fstream>
 #include <map>
 #include <mutex>
 #include <system_error>
@@ -18,6 +17,7 @@
 #include "platform/text.h"
 #include "sim/machine.h"
 #include "sim/services/services.h"
+#include "sim/trace.h"
 
 namespace sim {
 
@@ -43,57 +43,6 @@ std::shared_ptr<ServiceModel> MakeDefaultModel(const std::filesystem::path& mach
                                                ServiceKind kind) {
   if (auto model = services::MakeServiceModel(machine_dir, config, kind)) return model;
   return std::make_shared<EchoModel>();
-}
-
-std::string JsonString(std::string_view text) {
-  std::string out = "\"";
-  for (const char c : text) {
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      default:
-        if (static_cast<unsigned char>(c) < 0x20) {
-          char esc[8];
-          std::snprintf(esc, sizeof esc, "\\u%04x", static_cast<unsigned>(c));
-          out += esc;
-        } else {
-          out += c;
-        }
-    }
-  }
-  return out + "\"";
-}
-
-std::string Hex(const std::vector<std::uint8_t>& bytes) {
-  static const char kDigits[] = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(bytes.size() * 2);
-  for (const std::uint8_t b : bytes) {
-    out += kDigits[b >> 4];
-    out += kDigits[b & 0xF];
-  }
-  return out;
-}
-
-void AppendTrace(const std::filesystem::path& machine_dir, const testing::RecordedRequest& r) {
-  const std::string line = "{\"op\":" + JsonString(r.op) + ",\"iface\":" + JsonString(plat::Utf16ToUtf8(r.iface)) +
-                           ",\"service\":" + JsonString(plat::Utf16ToUtf8(r.service)) +
-                           ",\"cid\":" + std::to_string(r.cid) + ",\"data\":\"" + Hex(r.data) + "\"}\n";
-  const std::filesystem::path folder = machine_dir / "modem";
-  std::error_code ec;
-  std::filesystem::create_directories(folder, ec);
-  // Other processes append too: the lock keeps every line whole.
-  const auto lock = plat::LockFile((folder / "trace.lock").u16string());
-  std::ofstream out(folder / "trace.jsonl", std::ios::binary | std::ios::app);
-  out.write(line.data(), static_cast<std::streamsize>(line.size()));
-  out.flush();
-  if (!lock || !out)
-    std::fprintf(stderr, "txl-sim: cannot append to the request trace in %s\n",
-                 plat::Utf16ToUtf8(folder.u16string()).c_str());
 }
 
 class Dispatcher {
@@ -247,7 +196,9 @@ void SetDataSession(std::u16string_view iface, ServiceKind kind, bool open) {
 
 void RecordRequest(const Modem& modem, testing::RecordedRequest request) {
   const bool traced = request.op == "open" || request.op == "close" || request.op == "query" || request.op == "set";
-  if (traced && plat::GetEnv("TXL_SIM_TRACE").value_or("") == "1") AppendTrace(modem.machine_dir, request);
+  if (traced && plat::GetEnv("TXL_SIM_TRACE").value_or("") == "1")
+    trace::Append(modem.machine_dir, trace::Line{request.op, plat::Utf16ToUtf8(request.iface),
+                                                 plat::Utf16ToUtf8(request.service), request.cid, request.data});
   std::lock_guard<std::mutex> lock(R().mu);
   R().requests.push_back(std::move(request));
 }

@@ -8,6 +8,7 @@
 #include "platform/sync.h"
 #include "platform/text.h"
 #include "sim/modem_config.h"
+#include "sim/trace.h"
 #include "sim_fixture.h"
 
 namespace simtest {
@@ -443,6 +444,25 @@ TEST_F(DeviceServiceTest, TraceHasOneExactLinePerRequest) {
                 "{\"op\":\"close\",\"iface\":\"" + iface + "\"," + service + ",\"cid\":0,\"data\":\"\"}",
             }),
             ReadLines(dir() / "modem" / "trace.jsonl"));
+  // What the stack wrote reads back to the same line; a line it would never write reads as none.
+  for (const std::string& line : ReadLines(dir() / "modem" / "trace.jsonl")) {
+    const auto parsed = sim::trace::Parse(line);
+    ASSERT_TRUE(parsed) << line;
+    EXPECT_EQ(sim::trace::Encode(*parsed), line + "\n");
+  }
+  const sim::trace::Line odd{"set", "a\"b\\c\x01", "{x}", 7, {0x00, 0xFF}};
+  EXPECT_EQ(sim::trace::Parse(sim::trace::Encode(odd))->iface, odd.iface);
+  for (const char* refused : {
+           R"({"op":"set","iface":"i","service":"s","cid":1,"data":"0G"})",          // not hex
+           R"({"op":"set","iface":"i","service":"s","cid":1,"data":"ABC"})",         // half a byte
+           R"({"op":"set","iface":"i","service":"s","cid":4294967296,"data":""})",   // past 32 bits
+           R"({"op":"set","iface":"i","service":"s","cid":-1,"data":""})",
+           R"({"op":"set","iface":"i","service":"s","data":""})",                     // no cid
+           R"({"op":"set","iface":"i\u00G1","service":"s","cid":1,"data":""})",      // broken escape
+           R"({"op":"set","iface":"i","service":"s","cid":1,"data":"00)",            // unterminated
+       }) {
+    EXPECT_FALSE(sim::trace::Parse(refused)) << refused;
+  }
 }
 
 TEST_F(DeviceServiceTest, NoTraceUnlessEnabled) {

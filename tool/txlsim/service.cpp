@@ -1,4 +1,6 @@
-#include "tool/txlsim_service.h"
+// txlsim service: the simulated notebook's service control manager from the command line.
+#include <string>
+#include <vector>
 
 #include <cstdio>
 #include <memory>
@@ -7,6 +9,9 @@
 #include "platform/service.h"
 #include "platform/sync.h"
 #include "platform/text.h"
+#include "tool/txlsim/txlsim.h"
+
+namespace txlsim {
 
 const char kServiceHelp[] =
     "  service start NAME       starts the service; returns once it reports running or stopped\n"
@@ -18,14 +23,12 @@ const char kServiceHelp[] =
 
 namespace {
 
-constexpr int kFailed = 1;
-constexpr int kUsage = 2;
 constexpr plat::DWORD kSettleMs = 120000;
 constexpr plat::DWORD kPollMs = 100;
 
 int Failed(const char* what) {
   std::fprintf(stderr, "txlsim: %s failed w/err %u\n", what, static_cast<unsigned>(plat::GetLastError()));
-  return kFailed;
+  return kFailedExit;
 }
 
 void PrintStatus(const std::string& name, const plat::ServiceStatusRecord& s) {
@@ -54,7 +57,7 @@ bool WaitSettled(plat::ServiceHandle& service, bool starting, plat::ServiceStatu
 int ServiceCommand(const std::vector<std::string>& args) {
   if (args.size() != 2) {
     std::fprintf(stderr, "txlsim: service takes a verb and a service name (txlsim --help)\n");
-    return kUsage;
+    return kUsageExit;
   }
   const std::string& verb = args[0];
   const std::string& name = args[1];
@@ -65,7 +68,7 @@ int ServiceCommand(const std::vector<std::string>& args) {
     access |= plat::SERVICE_STOP;
   } else if (verb != "query" && verb != "history") {
     std::fprintf(stderr, "txlsim: unknown service verb '%s' (txlsim --help)\n", verb.c_str());
-    return kUsage;
+    return kUsageExit;
   }
   if (verb == "history") {
     std::vector<plat::ServiceStatusRecord> history;
@@ -97,5 +100,7 @@ int ServiceCommand(const std::vector<std::string>& args) {
   // Done when it got where it was sent, without an error.
   const bool reached = verb == "start" ? status.dwCurrentState == plat::SERVICE_RUNNING
                                        : status.dwCurrentState == plat::SERVICE_STOPPED;
-  return reached && status.dwWin32ExitCode == 0 ? 0 : kFailed;
+  return reached && status.dwWin32ExitCode == 0 ? 0 : kFailedExit;
 }
+
+}  // namespace txlsim
