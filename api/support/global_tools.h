@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -120,7 +121,7 @@ class ProcessLock {
 
  private:
   struct Handle;
-  Handle* handle_;
+  std::unique_ptr<Handle> handle_;
 };
 // The library's own handle.
 ProcessLock& LibraryProcessLock();
