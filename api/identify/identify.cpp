@@ -252,7 +252,7 @@ int GetMobilebandInfo(MoblieBandInfo* info) {
   subscriber.reset();
   last.reset();
   Log(kLevelInformation, "[normallog]GetMobilebandInfo done");
-  return 0;
+  return kSucceeded;
 }
 
 void GetDeviceInfo(std::string* model) {

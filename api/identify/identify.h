@@ -43,7 +43,7 @@ extern MoblieBandInfo g_MoblieBandInfo;
 // Created by the first successful GetMobilebandInfo and never released.
 extern plat::IMbnInterfaceManager* g_InterfaceManager;
 
-// Refreshes the module texts from the mobile-broadband stack; always 0.
+// Refreshes the module texts from the mobile-broadband stack; always kSucceeded.
 int GetMobilebandInfo(MoblieBandInfo* info);
 // Fills *model from the present devices' instance ids; may set ntype.
 void GetDeviceInfo(std::string* model);
