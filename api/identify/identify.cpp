@@ -96,7 +96,7 @@ int BindEntryPoint(const char* export_name, const char* pointer_name, const char
   if (!library) {
     Log(kLevelInformation, "[Information] NULL == dllHandle ErrorCode =%d dllpath=%s",
         static_cast<int>(plat::GetLastError()), narrow_path.c_str());
-    return 2;
+    return kNotAvailable;
   }
   void* symbol = library->Symbol(export_name);
   LoadedBridges().push_back(std::move(library));
@@ -107,31 +107,32 @@ int BindEntryPoint(const char* export_name, const char* pointer_name, const char
   if (!fun) {
     Log(kLevelInformation, "[Information] NULL == %s ErrorCode =%d dllpath=%s", pointer_name,
         static_cast<int>(plat::GetLastError()), narrow_path.c_str());
-    return 2;
+    return kNotAvailable;
   }
   Log(kLevelInformation, "[Information] %s done", operation);
-  return 0;
+  return kSucceeded;
 }
 
-// The readiness probe through a bound entry point: 0 answered, 50 no bridge road, 3 failed.
+// The readiness probe through a bound entry point: kSucceeded answered, kNoBridgeRoad, or
+// kCommandFailed.
 int Probe(AtSendFun fun, const char* token, unsigned int* flag) {
   const BridgeReply reply = CallBridge(fun, "at\r\n", nullptr);
-  if (reply.result == 0) {
+  if (reply.result == kSucceeded) {
     *flag = 1;
     Log(kLevelInformation, "[Information]get_IsMBIMReadyV2Ex-%s-OK-WOutIno=%s-len=%d.", token, reply.text.c_str(),
         reply.length);
-    return 0;
+    return kSucceeded;
   }
-  if (reply.result == kNotSupported) {
+  if (reply.result == kNoBridgeRoad) {
     Log(kLevelInformation, "[Information]get_IsMBIMReadyV2Ex-%s-ERROR_NOT_SUPPORTED-WOutIno=%s-len=%d.", token,
         reply.text.c_str(), reply.length);
-    return kNotSupported;
+    return kNoBridgeRoad;
   }
   const int error = static_cast<int>(plat::GetLastError());
   *flag = 0;
   Log(kLevelInformation, "[Information]get_IsMBIMReadyV2Ex-%s-fail-hr=%d, WOutIno=%s-len=%d-ErrorCode=%d.", token,
       reply.result, reply.text.c_str(), reply.length, error);
-  return 3;
+  return kCommandFailed;
 }
 
 // The newer family's bridge road needs firmware of sign 01 and number 13 or later around the last
@@ -251,7 +252,7 @@ int GetMobilebandInfo(MoblieBandInfo* info) {
   subscriber.reset();
   last.reset();
   Log(kLevelInformation, "[normallog]GetMobilebandInfo done");
-  return 0;
+  return kSucceeded;
 }
 
 void GetDeviceInfo(std::string* model) {
@@ -272,6 +273,20 @@ int GetKestrelVexelAtFun() {
                         &KestrelVexelAtSendFun);
 }
 
+AtSendFun OspreyEntryPoint() {
+  if (!vexelAtSendFun) GetVexelAtFun();
+  return vexelAtSendFun;
+}
+
+AtSendFun KestrelEntryPoint() {
+  if (!KestrelVexelAtSendFun) GetKestrelVexelAtFun();
+  return KestrelVexelAtSendFun;
+}
+
+AtSendFun FamilyEntryPoint() { return ntype == kTypeKestrel ? KestrelEntryPoint() : OspreyEntryPoint(); }
+
+const char* FamilyEntryPointName() { return ntype == kTypeKestrel ? "KestrelVexelAtSendFun" : "vexelAtSendFun"; }
+
 void OwnChannelReadyCheck() {
   const bool listed = EnumeratePresentDevices([](const std::string& id) {
     if (Contains(id, kKestrelDevice)) {
@@ -287,7 +302,7 @@ void OwnChannelReadyCheck() {
   });
   if (!listed) return;
   std::string reply;
-  if (IGlobalTools::SendAtCommand("AT\r\n", &reply) != 0) ntype = kTypeUnknown;
+  if (IGlobalTools::SendAtCommand("AT\r\n", &reply) != kSucceeded) ntype = kTypeUnknown;
 }
 
 int get_IsMBIMReadyV2Ex(unsigned int* flag) {
@@ -299,7 +314,7 @@ int get_IsMBIMReadyV2Ex(unsigned int* flag) {
   if (info.strModem.empty()) {
     *flag = 0;
     Log(kLevelInformation, "[Information]get_IsMBIMReadyV2Ex-g_MoblieBandInfo.strModem is null.");
-    return g_ulRetValue = 2;
+    return g_ulRetValue = kNotAvailable;
   }
 
   if (Contains(info.strModem, "5120") || Contains(info.strModem, "Kestrel") ||
@@ -313,40 +328,57 @@ int get_IsMBIMReadyV2Ex(unsigned int* flag) {
     ntype = kTypeOther;
   }
 
-  int probed = 0;
-  if (ntype == kTypeOsprey) {
-    if (!FirmwareOpensBridgeRoad(info.strFirmwareInfo)) return g_ulRetValue = kNotSupported;
-    if (!vexelAtSendFun) GetVexelAtFun();
-    if (!vexelAtSendFun) {
+  if (ntype == kTypeOsprey || ntype == kTypeKestrel) {
+    const bool kestrel = ntype == kTypeKestrel;
+    if (!kestrel && !FirmwareOpensBridgeRoad(info.strFirmwareInfo)) return g_ulRetValue = kNoBridgeRoad;
+    const AtSendFun fun = FamilyEntryPoint();
+    if (!fun) {
       *flag = 0;
-      Log(kLevelInformation, "[Information]get_IsMBIMReadyV2Ex-vexelAtSendFun-fail-ErrorCode=%d.", 0);
-      return g_ulRetValue = 2;
+      Log(kLevelInformation,
+          kestrel ? "[Information]get_IsMBIMReadyV2Ex-GetKestrelVexelAtFun-fail-ErrorCode=%d."
+                  : "[Information]get_IsMBIMReadyV2Ex-vexelAtSendFun-fail-ErrorCode=%d.",
+          0);
+      return g_ulRetValue = kNotAvailable;
     }
-    probed = Probe(vexelAtSendFun, "vexelAtSendFun", flag);
-  } else if (ntype == kTypeKestrel) {
-    if (!KestrelVexelAtSendFun) GetKestrelVexelAtFun();
-    if (!KestrelVexelAtSendFun) {
-      *flag = 0;
-      Log(kLevelInformation, "[Information]get_IsMBIMReadyV2Ex-GetKestrelVexelAtFun-fail-ErrorCode=%d.", 0);
-      return g_ulRetValue = 2;
-    }
-    probed = Probe(KestrelVexelAtSendFun, "KestrelVexelAtSendFun", flag);
+    const int probed = Probe(fun, FamilyEntryPointName(), flag);
+    if (probed != kSucceeded) return g_ulRetValue = probed;
   }
-  if (probed != 0) return g_ulRetValue = probed;
 
   Log(kLevelInformation, "[Information] get_IsMBIMReadyV2Ex-module ntype=%d Done.", static_cast<int>(ntype));
-  return g_ulRetValue = 0;
+  return g_ulRetValue = kSucceeded;
 }
 
 int IsMsSarInterface(unsigned int* bRet) {
   Log(kLevelInformation, "[Infomation][IsMsSarInterface] begin");
   int result = get_IsMBIMReadyV2Ex(bRet);
-  if (result == kNotSupported) {
-    result = 0;
+  if (result == kNoBridgeRoad) {
+    result = kSucceeded;
     *bRet = 0;
   }
   Log(kLevelInformation, "[Infomation][IsMsSarInterface] done");
   return result;
+}
+
+bool TypeServed(bool serves_other) {
+  return ntype == kTypeKestrel || ntype == kTypeOsprey || (ntype == kTypeOther && serves_other);
+}
+
+Road ChooseRoad(const char* name, bool serves_other, const char* refusal_field, int* result) {
+  if (!TypeServed(serves_other)) {
+    *result = kNotServed;
+    return Road::kRefused;
+  }
+  if (ntype == kTypeOther) return Road::kDirectType1;
+  unsigned int bRet = 0;
+  const int identified = IsMsSarInterface(&bRet);
+  if (identified != kSucceeded) {
+    const std::string format =
+        std::string("[Information] ") + name + " SUCESS !=IsMsSarInterface bRet=%d -" + refusal_field + "=%d.";
+    Log(kLevelInformation, format.c_str(), static_cast<int>(bRet), identified);
+    *result = identified;
+    return Road::kRefused;
+  }
+  return bRet == 1 ? Road::kBridge : Road::kDirect;
 }
 
 }  // namespace krill
@@ -358,12 +390,12 @@ extern "C" int get_IsMBIMReady(unsigned int* bValue) {
   Log(kLevelInformation, "[Information] get_IsMBIMReady processId =%d enter.",
       static_cast<int>(plat::CurrentProcessId()));
   unsigned int value = bValue ? *bValue : 0;
-  int ulret = 0;
+  int ulret = kSucceeded;
   {
     const IGlobalTools::ProcessLockScope modem_work;
     ulret = get_IsMBIMReadyV2Ex(&value);
   }
-  if (ulret == kNotSupported) {
+  if (ulret == kNoBridgeRoad) {
     // Not held over the pause, which gives the modem time rather than exchanging anything: other
     // processes may use the modem meanwhile.
     plat::SleepMs(10000);
@@ -374,9 +406,9 @@ extern "C" int get_IsMBIMReady(unsigned int* bValue) {
     Log(kLevelInformation, "[Information] get_IsMBIMReady done. ");
   } else {
     // A module of neither family answers no probe: nothing says it is ready.
-    if (ulret == 0 && ntype == kTypeOther) value = 0;
+    if (ulret == kSucceeded && ntype == kTypeOther) value = 0;
     Log(kLevelInformation, "[Information] get_IsMBIMReady ulret=%d, bValue=%d done.", ulret, static_cast<int>(value));
   }
   if (bValue) *bValue = value;
-  return 0;
+  return kSucceeded;
 }

@@ -1,12 +1,14 @@
 // Which module the notebook has and how to reach it: the library's process-wide state, the
 // identification through the mobile-broadband stack and the present devices, the firmware gate,
-// the binding of the bridge's entry points and the readiness probe.
+// the binding of the bridge's entry points, the readiness probe, and the road each export takes.
 //
 // Nothing here is guarded: the exports are called one at a time.
 #pragma once
 
 #include <cstdint>
 #include <string>
+
+#include "api/result.h"
 
 namespace plat {
 struct IMbnInterfaceManager;
@@ -23,8 +25,6 @@ inline constexpr std::uint32_t kTypeOther = 1;
 inline constexpr std::uint32_t kTypeKestrel = 2;
 inline constexpr std::uint32_t kTypeOsprey = 3;
 
-// The bridge's answer for a road the module does not offer.
-inline constexpr int kNotSupported = 50;
 // Characters of the reply buffer every bridge call gets.
 inline constexpr int kBridgeReplyChars = 4096;
 
@@ -43,21 +43,50 @@ extern MoblieBandInfo g_MoblieBandInfo;
 // Created by the first successful GetMobilebandInfo and never released.
 extern plat::IMbnInterfaceManager* g_InterfaceManager;
 
-// Refreshes the module texts from the mobile-broadband stack; always 0.
+// Refreshes the module texts from the mobile-broadband stack; always kSucceeded.
 int GetMobilebandInfo(MoblieBandInfo* info);
 // Fills *model from the present devices' instance ids; may set ntype.
 void GetDeviceInfo(std::string* model);
-// 0 bound, 2 not bound (the bridge library or its entry point is missing).
+// kSucceeded bound, kNotAvailable not bound (the bridge library or its entry point is missing).
 int GetVexelAtFun();
 int GetKestrelVexelAtFun();
+// A family's entry point, bound on first need (a failed binding is logged and tried again next
+// time); null when it cannot be bound.
+AtSendFun OspreyEntryPoint();
+AtSendFun KestrelEntryPoint();
+// The identified family's: Kestrel's for a Kestrel module, Osprey's for any other.
+AtSendFun FamilyEntryPoint();
+// The name the log gives the identified family's entry point.
+const char* FamilyEntryPointName();
 // The road without the bridge: sets ntype from the present devices and from "AT\r\n" on the
 // library's own channel.
 void OwnChannelReadyCheck();
 
-// Identification, firmware gate and probe: 0, 2, 3 or 50.
+// Identification, firmware gate and probe: kSucceeded, kNotAvailable (no module text, or the
+// entry point cannot be bound), kCommandFailed (the probe failed) or kNoBridgeRoad.
 int get_IsMBIMReadyV2Ex(unsigned int* flag);
-// get_IsMBIMReadyV2Ex with 50 (no bridge road) turned into 0 and *bRet 0.
+// get_IsMBIMReadyV2Ex with kNoBridgeRoad turned into kSucceeded and *bRet 0.
 int IsMsSarInterface(unsigned int* bRet);
+
+// ---- The road of an export ----------------------------------------------------------------------
+
+// Which road an export takes, after the module type and the identification.
+enum class Road {
+  kRefused,      // the export answers at once
+  kDirectType1,  // a module of neither family: its own texts on the library's own channel
+  kDirect,       // either family without a bridge road: the library's own channel
+  kBridge,       // the family's entry point of the bridge
+};
+
+// Whether the module type as the last identification left it is one the export serves: either
+// family, and a module of neither family when `serves_other`. An export checks this before it
+// waits for the process lock, and answers kNotServed at once when it fails.
+bool TypeServed(bool serves_other);
+
+// Picks the road, identifying either family again: kRefused with *result set to kNotServed (the
+// type is not served) or to the identification's failure, which is logged as
+// "<name> SUCESS !=IsMsSarInterface bRet=… -<refusal_field>=…".
+Road ChooseRoad(const char* name, bool serves_other, const char* refusal_field, int* result);
 
 // One call of a bridge entry point: the command widened, a zero-filled reply buffer, the length
 // set to 0, the table as given.

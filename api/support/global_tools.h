@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -120,7 +121,7 @@ class ProcessLock {
 
  private:
   struct Handle;
-  Handle* handle_;
+  std::unique_ptr<Handle> handle_;
 };
 // The library's own handle.
 ProcessLock& LibraryProcessLock();
@@ -148,14 +149,15 @@ class ProcessLockScope {
 // does not exist yet. May be called any number of times. False when it cannot be installed.
 bool InstallCrashDumpFilter();
 
-// Sends one AT text over the library's own MBIM channel: 0 reply non-empty, 1 no channel object,
-// 2 Open failed, 3 ExecuteCmd failed, 4 empty reply. *reply receives what was collected in every
-// case.
+// Sends one AT text over the library's own MBIM channel (api/support/mbim/send_at.cpp), with the
+// results of api/result.h: kSucceeded reply non-empty, kNoChannelObject, kNotAvailable Open failed,
+// kCommandFailed ExecuteCmd failed, kUnusableReply empty reply. *reply receives what was collected
+// in every case.
 int SendAtCommand(const std::string& command, std::string* reply);
 
 // The result of a direct-road exchange as the exports count it: SendAtCommand's own failure as it
-// is; then 4 for a reply that holds "ERROR" (a modem that refused the command, whatever else the
-// reply says), and 4 for a reply without "OK" when `ok_required`.
+// is; then kUnusableReply for a reply that holds "ERROR" (a modem that refused the command,
+// whatever else the reply says), and for a reply without "OK" when `ok_required`.
 int DirectReplyResult(int sent, const std::string& reply, bool ok_required);
 
 }  // namespace IGlobalTools

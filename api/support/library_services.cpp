@@ -100,8 +100,8 @@ struct ProcessLock::Handle {
   std::unique_ptr<plat::NamedMutex> mutex;
 };
 
-ProcessLock::ProcessLock() : handle_(new Handle) {}
-ProcessLock::~ProcessLock() { delete handle_; }
+ProcessLock::ProcessLock() : handle_(std::make_unique<Handle>()) {}
+ProcessLock::~ProcessLock() = default;
 
 void ProcessLock::OpenProcessLock() {
   if (!handle_->mutex) handle_->mutex = plat::OpenNamedMutex(kProcessLockName);

@@ -1,14 +1,17 @@
 #include "api/switches/switches.h"
 
 #include <cstring>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "api/exports.h"
 #include "api/identify/identify.h"
+#include "api/result.h"
 #include "api/support/global_tools.h"
 #include "bridge/messages/records.h"
+#include "platform/bytes.h"
 #include "platform/process.h"
 #include "platform/text.h"
 
@@ -27,9 +30,6 @@ template <class... Args>
 void Info(const std::string& format, Args... args) {
   Log(kLevelInformation, format.c_str(), args...);
 }
-
-constexpr int kNotServed = 5;
-constexpr int kUnusableReply = 4;
 
 // An IMEI and its terminating zero: all that get_ImeiInfo ever writes into its caller's buffer.
 constexpr std::size_t kImeiDigits = 15;
@@ -116,16 +116,6 @@ std::string Head(const char* name, const char* token) {
   return std::string("[Information]") + name + (token ? std::string("-") + token : std::string());
 }
 
-// The bound entry point of the identified family, binding it when needed; null when it cannot be.
-AtSendFun FamilyEntryPoint() {
-  if (ntype == kTypeKestrel) {
-    if (!KestrelVexelAtSendFun) GetKestrelVexelAtFun();
-    return KestrelVexelAtSendFun;
-  }
-  if (!vexelAtSendFun) GetVexelAtFun();
-  return vexelAtSendFun;
-}
-
 // Sends one switch command through the bridge. A getter (value non-null) stores the reply read as
 // a number; on any failure the value is left alone.
 int RunInner(const InnerTexts& t, const std::string& command, int* value) {
@@ -134,17 +124,17 @@ int RunInner(const InnerTexts& t, const std::string& command, int* value) {
   const AtSendFun fun = FamilyEntryPoint();
   if (!fun) {
     Info(Head(t.name, t.bind_token[family]) + "-fail-ErrorCode=%d.", static_cast<int>(plat::GetLastError()));
-    return 2;
+    return kNotAvailable;
   }
   const BridgeReply reply = CallBridge(fun, command, nullptr);
-  if (reply.result != 0) {
+  if (reply.result != kSucceeded) {
     const int error = static_cast<int>(plat::GetLastError());
     if (t.fail_with_reply)
       Info(Head(t.name, t.call_token[family]) + "-fail-WOutIno=%s-len=%d-ErrorCode=%d.", reply.text.c_str(),
            reply.length, error);
     else
       Info(Head(t.name, t.call_token[family]) + "-fail-ErrorCode=%d.", error);
-    return 3;
+    return kCommandFailed;
   }
   const long number = LeadingNumber(reply.text);
   if (value) *value = static_cast<int>(number);
@@ -156,7 +146,7 @@ int RunInner(const InnerTexts& t, const std::string& command, int* value) {
       Info(head + "=%s-len=%d.", reply.text.c_str(), reply.length);
   }
   Info(std::string("[Information] ") + t.name + " done.");
-  return 0;
+  return kSucceeded;
 }
 
 // ---- Exports -------------------------------------------------------------------------------------
@@ -205,35 +195,8 @@ const GetterTexts kGetProfileExport = {
     "get_BodySarProfile", nullptr, "AT+BODYSARPROFILE?\r\n",
     "[Information] get_BodySarProfile IsMsSarInterface bRet=%d, dIndex=%d, nRetV2Ex=%d done.", &kGetProfile};
 
-// Which road an export takes, after the module type and the identification.
-enum class Road { kRefused, kDirectType1, kDirect, kBridge };
-
-// Whether the module type as the last identification left it is one the export serves; a refused
-// export answers 5 at once, before it waits for the process lock.
-bool TypeServed(bool serves_type1) {
-  return ntype == kTypeKestrel || ntype == kTypeOsprey || (ntype == kTypeOther && serves_type1);
-}
-
-// Picks the road; on kRefused *result holds the export's answer.
-Road ChooseRoad(const char* name, bool serves_type1, const char* refusal_field, int* result) {
-  if (!TypeServed(serves_type1)) {
-    *result = kNotServed;
-    return Road::kRefused;
-  }
-  if (ntype == kTypeOther) return Road::kDirectType1;
-  unsigned int bRet = 0;
-  const int identified = IsMsSarInterface(&bRet);
-  if (identified != 0) {
-    Info(std::string("[Information] ") + name + " SUCESS !=IsMsSarInterface bRet=%d -" + refusal_field + "=%d.",
-         static_cast<int>(bRet), identified);
-    *result = identified;
-    return Road::kRefused;
-  }
-  return bRet == 1 ? Road::kBridge : Road::kDirect;
-}
-
-// The direct road of a setter: the result of SendAtCommand, or 4 for a reply that holds "ERROR",
-// or that lacks "OK" where the module type asks for one.
+// The direct road of a setter: the result of SendAtCommand, or kUnusableReply for a reply that
+// holds "ERROR", or that lacks "OK" where the module type asks for one.
 int SendDirectSetter(const std::string& command, bool check_ok, std::string* reply) {
   return IGlobalTools::DirectReplyResult(IGlobalTools::SendAtCommand(command, reply), *reply, check_ok);
 }
@@ -242,7 +205,7 @@ int RunSetter(const SetterTexts& t, int argument) {
   Info(std::string("[Information] ") + t.name + " enter.");
   if (!TypeServed(t.type1_text != nullptr)) return kNotServed;
   const IGlobalTools::ProcessLockScope modem_work;
-  int result = 0;
+  int result = kSucceeded;
   const Road road = ChooseRoad(t.name, t.type1_text != nullptr, t.refusal_field, &result);
   if (road == Road::kRefused) return result;
   if (road == Road::kBridge) {
@@ -273,7 +236,7 @@ int RunGetter(const GetterTexts& t, int* value) {
   Info(std::string("[Information] ") + t.name + " enter.");
   if (!TypeServed(t.type1_text != nullptr)) return kNotServed;
   const IGlobalTools::ProcessLockScope modem_work;
-  int result = 0;
+  int result = kSucceeded;
   const Road road = ChooseRoad(t.name, t.type1_text != nullptr, "nRetV2Ex", &result);
   if (road == Road::kRefused) return result;
   if (road == Road::kBridge) {
@@ -285,7 +248,7 @@ int RunGetter(const GetterTexts& t, int* value) {
   // A value is read from the reply only when the modem said "OK" and did not refuse.
   result = IGlobalTools::DirectReplyResult(
       IGlobalTools::SendAtCommand(road == Road::kDirectType1 ? t.type1_text : t.text, &reply), reply, true);
-  if (result == 0) *value = ParseSwitchReply(reply) == 1 ? 1 : 0;
+  if (result == kSucceeded) *value = ParseSwitchReply(reply) == 1 ? 1 : 0;
   Info(std::string("[Information] ") + t.name + " done. ");
   return result;
 }
@@ -301,13 +264,12 @@ int RunGetterInto(const GetterTexts& t, T* out) {
 
 // ---- The clear sequence ---------------------------------------------------------------------------
 
-void PutElement(std::uint8_t* element, std::uint16_t band, std::uint16_t second, std::uint16_t limit) {
+// One whole override element of a MaxTxPwrRecord, at record offset `at`.
+void PutElement(std::span<std::uint8_t> record, std::size_t at, std::uint16_t band, std::uint16_t second,
+                std::uint16_t limit) {
   using vexel::TxPowerElement;
-  vexel::PutU16(element + TxPowerElement::kBand, band);
-  vexel::PutU16(element + TxPowerElement::kCarried, second);
-  for (std::size_t port : {TxPowerElement::kPortA, TxPowerElement::kPortB, TxPowerElement::kPortC,
-                           TxPowerElement::kPortD})
-    vexel::PutU16(element + port, limit);
+  plat::LeWriter(record).U16(at + TxPowerElement::kBand, band).U16(at + TxPowerElement::kCarried, second);
+  SetElementPorts(record, at, limit);
 }
 
 constexpr std::uint16_t k3gDefault = 376;  // 23.5 dBm
@@ -342,39 +304,31 @@ int ParseSwitchReply(const std::string& reply) {
 }
 
 std::vector<std::uint8_t> DefaultMaxTxPwrRecord() {
-  using vexel::MaxTxPwrRecord;
-  using vexel::OspreyPowerTable;
-  using vexel::TxPowerElement;
   std::vector<std::uint8_t> record(kMaxTxPwrRecordBytes, 0);
-  std::uint8_t* table = record.data() + MaxTxPwrRecord::kTableOffset;
-  vexel::PutU16(table + OspreyPowerTable::k3gCount, static_cast<std::uint16_t>(std::size(kOsprey3gBands)));
+  plat::LeWriter(record)
+      .U16(k3gCountAt, static_cast<std::uint16_t>(std::size(kOsprey3gBands)))
+      .U16(k4gCountAt, static_cast<std::uint16_t>(std::size(kOsprey4gBands)));
   for (std::size_t i = 0; i < std::size(kOsprey3gBands); ++i)
-    PutElement(table + OspreyPowerTable::k3gElements + i * TxPowerElement::kSize, kOsprey3gBands[i].band,
-               kOsprey3gBands[i].second, k3gDefault);
-  vexel::PutU16(table + OspreyPowerTable::k4gCount, static_cast<std::uint16_t>(std::size(kOsprey4gBands)));
+    PutElement(record, Element3gAt(i), kOsprey3gBands[i].band, kOsprey3gBands[i].second, k3gDefault);
   for (std::size_t i = 0; i < std::size(kOsprey4gBands); ++i)
-    PutElement(table + OspreyPowerTable::k4gElements + i * TxPowerElement::kSize, kOsprey4gBands[i].band,
-               kOsprey4gBands[i].second, kOsprey4gBands[i].band == 30 ? kBand30Default : k4gDefault);
+    PutElement(record, Element4gAt(i), kOsprey4gBands[i].band, kOsprey4gBands[i].second,
+               kOsprey4gBands[i].band == 30 ? kBand30Default : k4gDefault);
   return record;
 }
 
 void ApplyDefaultProfilePowerImage(std::vector<std::uint8_t>* image) {
-  using vexel::KestrelTableSet;
-  using vexel::ProfilePowerImage;
   if (image->size() < kProfilePowerImageBytes) image->resize(kProfilePowerImageBytes, 0);
-  for (std::size_t t = 0; t < 2; ++t) {
-    std::uint8_t* table = image->data() + ProfilePowerImage::kTableOffset + KestrelTableSet::TableOffset(t);
-    for (std::size_t b = 0; b < KestrelTableSet::k3gBands; ++b)
-      vexel::PutU16(table + 2 * (KestrelTableSet::k3gWord + b), k3gDefault);
-    for (std::size_t b = 0; b < KestrelTableSet::k4gBands; ++b)
-      vexel::PutU16(table + 2 * (KestrelTableSet::k4gWord + b), k4gDefault);
+  plat::LeWriter writer(*image);
+  for (unsigned t = 0; t < 2; ++t) {
+    for (std::size_t b = 0; b < kKestrel3GBands; ++b) writer.U16(Tx3gPowerAt(t, b), k3gDefault);
+    for (std::size_t b = 0; b < kKestrel4GBands; ++b) writer.U16(Tx4gPowerAt(t, b), k4gDefault);
   }
 }
 
 int set_BodySarClearV2Ex() {
   Info("[Information] set_BodySarClearV2Ex enter.");
   const bool kestrel = ntype == kTypeKestrel;
-  const char* token = kestrel ? "KestrelVexelAtSendFun" : "vexelAtSendFun";
+  const char* token = FamilyEntryPointName();
   const std::string strATBODYSAREN = plat::Format("AT+BODYSAREN = %d\r\n", 1);
   const std::string strATBODYSARMODE = plat::Format("AT+BODYSARMODE = %d\r\n", 0);
   const std::string strATBODYSARPROFILE0 = plat::Format("AT+BODYSARPROFILE = %d\r\n", 0);
@@ -385,7 +339,7 @@ int set_BodySarClearV2Ex() {
     Info(kestrel ? "[Information]set_BodySarClearV2Ex-KestrelVexelAtSendFun-fail-ErrorCode=%d."
                  : "[Information]set_BodySarClearV2Ex-fail-ErrorCode=%d.",
          static_cast<int>(plat::GetLastError()));
-    return 2;
+    return kNotAvailable;
   }
 
   // The record is read through the entry point before anything is sent. For Kestrel the bridge
@@ -396,10 +350,10 @@ int set_BodySarClearV2Ex() {
   // instead, before the switches and the profile have moved.
   std::vector<std::uint8_t> record(kestrel ? kProfilePowerImageBytes : kMaxTxPwrRecordBytes, 0);
   const BridgeReply read = CallBridge(fun, "AT+BODYSAR?\r\n", record.data());
-  if (read.result != 0) {
+  if (read.result != kSucceeded) {
     Info(std::string("[Information]set_BodySarClearV2Ex-") + token + "-strATTableRead-fail-ErrorCode=%d.",
          static_cast<int>(plat::GetLastError()));
-    return 3;
+    return kCommandFailed;
   }
   if (kestrel)
     ApplyDefaultProfilePowerImage(&record);
@@ -420,19 +374,19 @@ int set_BodySarClearV2Ex() {
                         {table_command, record.data(), "strATTable1Value"}};
   for (const Step& step : steps) {
     const BridgeReply reply = CallBridge(fun, step.command, step.table);
-    if (reply.result != 0) {
+    if (reply.result != kSucceeded) {
       const int error = static_cast<int>(plat::GetLastError());
       const bool odd_token = kestrel && &step == &steps[2];
       Info(std::string("[Information]set_BodySarClearV2Ex-") + (odd_token ? "vexelAtSendFun" : token) + "-" +
                step.name + "-fail-ErrorCode=%d.",
            error);
-      return 3;
+      return kCommandFailed;
     }
     Info(std::string("[Information]set_BodySarClearV2Ex-") + token + "-" + step.name + "-OK-pResponseBuffer=%s-len=%d.",
          reply.text.c_str(), reply.length);
   }
   Info("[Information] set_BodySarClearV2Ex done.");
-  return 0;
+  return kSucceeded;
 }
 
 }  // namespace krill
@@ -454,7 +408,7 @@ int set_BodySarClear() {
   Info("[Information] set_BodySarClear enter.");
   if (!TypeServed(true)) return kNotServed;
   const IGlobalTools::ProcessLockScope modem_work;
-  int result = 0;
+  int result = kSucceeded;
   const Road road = ChooseRoad("set_BodySarClear", true, "nRetV2Ex", &result);
   if (road == Road::kRefused) return result;
   if (road == Road::kBridge) {
@@ -476,7 +430,7 @@ int get_ImeiInfo(char* pResponseBuffer) {
   const IGlobalTools::ProcessLockScope modem_work;
   Info("[Information] get_ImeiInfoV2Ex enter.");
   const std::string& known = g_MoblieBandInfo.strImeiInfo;
-  int answer = 2;
+  int answer = kNotAvailable;
   if (known.empty()) {
     Info("[Information] get_ImeiInfoV2Ex strImeiInfo=%s.", known.c_str());
   } else if (!IsImei(known)) {
@@ -489,19 +443,19 @@ int get_ImeiInfo(char* pResponseBuffer) {
     std::memcpy(pResponseBuffer, known.c_str(), kImeiBytes);
     Info("[Information] get_ImeiInfoV2Ex strImeiInfo.length=%d strImeiInfo=%s.", static_cast<int>(known.size()),
          known.c_str());
-    answer = 0;
+    answer = kSucceeded;
   }
   // The caller's buffer is only known to hold text once this library wrote it.
   Info("[Information] get_ImeiInfo IsMsSarInterface bRet=%d, pResponseBuffer=%s, nRetV2Ex=%d done.", 0,
-       answer == 0 ? pResponseBuffer : "", answer);
-  if (answer == 0) return 0;
+       answer == kSucceeded ? pResponseBuffer : "", answer);
+  if (answer == kSucceeded) return kSucceeded;
 
   std::string reply;
   int result = IGlobalTools::SendAtCommand("AT+CGSN\r\n", &reply);
-  if (result == 0) {
+  if (result == kSucceeded) {
     for (char& c : reply) c = static_cast<char>(plat::AsciiUpper(static_cast<unsigned char>(c)));
     Info("[Info][get_ImeiInfo] ExecuteCmd Success,Response Data %s", reply.c_str());
-    if (IGlobalTools::DirectReplyResult(result, reply, true) != 0) {
+    if (IGlobalTools::DirectReplyResult(result, reply, true) != kSucceeded) {
       Log(kLevelFailure, "[Error]get_GetImeiInfo] Execute AT+CGSN? Error.");
       result = kUnusableReply;
     } else {

@@ -20,7 +20,8 @@ std::vector<std::uint8_t> DefaultMaxTxPwrRecord();
 // else of the image keeps what it holds (what the modem reported).
 void ApplyDefaultProfilePowerImage(std::vector<std::uint8_t>* image);
 
-// The six-command clear over the bridge: 0, 2 (not bound) or 3 (a command failed).
+// The six-command clear over the bridge: kSucceeded, kNotAvailable (not bound) or kCommandFailed
+// (the table read or a command failed).
 int set_BodySarClearV2Ex();
 
 }  // namespace krill

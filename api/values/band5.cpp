@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "api/result.h"
 #include "api/support/global_tools.h"
 #include "api/values/value_text.h"
 #include "platform/text.h"
@@ -92,11 +93,11 @@ int StepFailed(const std::string& command, int result) {
 }  // namespace
 
 int SendPlanBCommand(const std::string& command, int attempts) {
-  int result = 0;
+  int result = kSucceeded;
   for (int i = 0; i < attempts; ++i) {
     std::string reply;
     const int sent = IGlobalTools::SendAtCommand(command, &reply);
-    if (sent != 0) {
+    if (sent != kSucceeded) {
       result = sent;
       Log()->WriteLog(IGlobalTools::kLevelInformation,
                       "[Information]ATGTBAND5WAPlanB-CMD_SET_GTBAND5WA fail, CMD=%s, response=%s, return=%d",
@@ -104,7 +105,7 @@ int SendPlanBCommand(const std::string& command, int attempts) {
       continue;
     }
     result = IGlobalTools::DirectReplyResult(sent, reply, true);
-    if (result == 0) break;
+    if (result == kSucceeded) break;
     Log()->WriteLog(IGlobalTools::kLevelInformation,
                     "[Information]ATGTBAND5WAPlanB-SUCESS-CMD_SET_GTBAND5WA-return value fail, CMD=%s, response=%s, "
                     "return=%d",
@@ -129,12 +130,12 @@ int ATGTBAND5WAPlanB() {
   const std::string query = "AT+BODYSAR?\r\n";
   std::string reply;
   const int r = IGlobalTools::SendAtCommand(query, &reply);
-  if (IGlobalTools::DirectReplyResult(r, reply, true) != 0) {
+  if (IGlobalTools::DirectReplyResult(r, reply, true) != kSucceeded) {
     StepFailed(query, r);
-    return 5;
+    return kNotServed;
   }
   int nvm = 0;
-  if (!Band5Value(reply, &nvm)) return 5;
+  if (!Band5Value(reply, &nvm)) return kNotServed;
 
   const std::string port_a = Bounded(plat::Format(
       "at@nvm:cal_mtpm.mtpm_tx_power_table[1].max_tx_pwr_3g.overrideVals[5].override_portA=%d\r\n", nvm));
@@ -149,7 +150,7 @@ int ATGTBAND5WAPlanB() {
                     store.c_str(), r6);
     return r6;
   }
-  return 0;
+  return kSucceeded;
 }
 
 }  // namespace krill

@@ -12,12 +12,13 @@ namespace krill {
 extern bool g_bBand5OneTime;
 
 // Sends `command` over the library's own channel up to `attempts` times, stopping at the first
-// reply that holds "OK" and no "ERROR": 0 then, else the result of the last attempt, where a reply
-// that holds "ERROR" or lacks "OK" counts as 4.
+// reply that holds "OK" and no "ERROR": kSucceeded then, else the result of the last attempt, where
+// a reply that holds "ERROR" or lacks "OK" counts as kUnusableReply.
 int SendPlanBCommand(const std::string& command, int attempts);
 
-// The whole sequence: 0, the result of the first failing step, or 5 when the modem's read-back is
-// refused, lacks "OK" or holds no plain band-5 value in 0..235 (no further command is sent then).
+// The whole sequence: kSucceeded, the result of the first failing step, or kNotServed when the
+// modem's read-back is refused, lacks "OK" or holds no plain band-5 value in 0..235 (no further
+// command is sent then).
 int ATGTBAND5WAPlanB();
 
 }  // namespace krill

@@ -4,8 +4,10 @@
 
 #include "api/exports.h"
 #include "api/identify/identify.h"
+#include "api/result.h"
 #include "api/support/global_tools.h"
 #include "api/values/band5.h"
+#include "platform/bytes.h"
 #include "platform/process.h"
 #include "platform/text.h"
 
@@ -24,29 +26,19 @@ void Log(const char* format, Args... args) {
   IGlobalTools::GetApiLog()->WriteLog(IGlobalTools::kLevelInformation, format, args...);
 }
 
-// The family's bound entry point, binding it on first need; null when it cannot be had.
-AtSendFun KestrelEntry() {
-  if (!KestrelVexelAtSendFun) GetKestrelVexelAtFun();
-  return KestrelVexelAtSendFun;
-}
-AtSendFun OspreyEntry() {
-  if (!vexelAtSendFun) GetVexelAtFun();
-  return vexelAtSendFun;
-}
-
-const char* Token() { return ntype == kTypeKestrel ? "KestrelVexelAtSendFun" : "vexelAtSendFun"; }
-
-// One record exchange with the bridge: 0, or 3 with the failure and the thread's last error logged.
+// One record exchange with the bridge: kSucceeded, or kCommandFailed with the failure and the
+// thread's last error logged.
 int Exchange(const char* operation, AtSendFun fun, const char* command, void* record) {
   const BridgeReply reply = CallBridge(fun, command, record);
-  if (reply.result != 0) {
+  if (reply.result != kSucceeded) {
     const int error = static_cast<int>(plat::GetLastError());
-    Log("[Information]%s-%s-fail-hr=%d, WOutIno=%s-len=%d-ErrorCode=%d.", operation, Token(), reply.result,
-        reply.text.c_str(), reply.length, error);
-    return 3;
+    Log("[Information]%s-%s-fail-hr=%d, WOutIno=%s-len=%d-ErrorCode=%d.", operation, FamilyEntryPointName(),
+        reply.result, reply.text.c_str(), reply.length, error);
+    return kCommandFailed;
   }
-  Log("[Information]%s-%s-OK-WOutIno=%s-len=%d.", operation, Token(), reply.text.c_str(), reply.length);
-  return 0;
+  Log("[Information]%s-%s-OK-WOutIno=%s-len=%d.", operation, FamilyEntryPointName(), reply.text.c_str(),
+      reply.length);
+  return kSucceeded;
 }
 
 // The 3G and 4G arrays of profile tables 0 and 1, one line each.
@@ -60,21 +52,22 @@ void LogKestrelTables(const ProfilePowerImage& image) {
   }
 }
 
-// The active profile as the profile export reports it: 0 with *table set, or the failure.
+// The active profile as the profile export reports it: kSucceeded with *table set, the export's
+// failure, or kNotServed for a profile the image has no table for.
 int ActiveKestrelTable(unsigned* table) {
   unsigned int dwTableIndex = 0;
   if (const int r = get_BodySarProfile(&dwTableIndex)) return r;
-  if (dwTableIndex >= kKestrelProfileTables) return 5;
+  if (dwTableIndex >= kKestrelProfileTables) return kNotServed;
   *table = dwTableIndex;
-  return 0;
+  return kSucceeded;
 }
 
 }  // namespace
 
 int ReadKestrelBodySarValueFromModem(ProfilePowerImage* image) {
-  if (ntype != kTypeKestrel) return 5;
-  const AtSendFun fun = KestrelEntry();
-  if (!fun) return 2;
+  if (ntype != kTypeKestrel) return kNotServed;
+  const AtSendFun fun = KestrelEntryPoint();
+  if (!fun) return kNotAvailable;
   return Exchange("ReadKestrelBodySarValueFromModem", fun, kReadCommand, image->data());
 }
 
@@ -85,10 +78,11 @@ int ReadOspreyBodySarValueFromModem(MaxTxPwrRecord* record) {
   } else if (ntype == kTypeKestrel || ntype == kTypeOsprey) {
     command = kReadCommand;
   } else {
-    return 5;
+    return kNotServed;
   }
-  const AtSendFun fun = OspreyEntry();
-  if (!fun) return 2;
+  // Osprey's entry point for every module type, as the modem's record is read this way.
+  const AtSendFun fun = OspreyEntryPoint();
+  if (!fun) return kNotAvailable;
   return Exchange("ReadOspreyBodySarValueFromModem", fun, command, record->data());
 }
 
@@ -100,7 +94,7 @@ int InitKestrelBodySarValue(const char* text, ProfilePowerImage* image) {
   unsigned table = 0;
   if (const int r = ActiveKestrelTable(&table)) return r;
   const int r = ApplyKestrelValueLists(lists, table, image);
-  if (r != 0) Log("[Information] InitKestrelBodySarValue ValueofcrossBorder, text=%s.", text);
+  if (r != kSucceeded) Log("[Information] InitKestrelBodySarValue ValueofcrossBorder, text=%s.", text);
   return r;
 }
 
@@ -110,7 +104,7 @@ int InitOspreyBodySarValue(const char* text, MaxTxPwrRecord* record) {
   Log("[Information] InitOspreyBodySarValue bandValue3GVec size=%d, bandValue4GVec=%d.",
       static_cast<int>(lists.bandValue3GVec.size()), static_cast<int>(lists.bandValue4GVec.size()));
   const int r = ApplyOspreyValueLists(lists, record);
-  if (r != 0) Log("[Information] InitOspreyBodySarValue ValueofcrossBorder, text=%s.", text);
+  if (r != kSucceeded) Log("[Information] InitOspreyBodySarValue ValueofcrossBorder, text=%s.", text);
   return r;
 }
 
@@ -119,62 +113,64 @@ int RetKestrelBodySarValue(const ProfilePowerImage& image, char* buffer) {
   if (const int r = ActiveKestrelTable(&table)) return r;
   // The read-back text is far below the buffer, so it always fits.
   CopyBodySarValueText(KestrelReadBackText(image, table), buffer);
-  return 0;
+  return kSucceeded;
 }
 
 int RetOspreyBodySarValue(const MaxTxPwrRecord& record, char* buffer) {
-  Log("[Information]RetOspreyBodySarValue-max_tx_pwr_3g.numOverrideElts=%d", vexel::GetU16(record.data() + k3gCountAt));
-  Log("[Information]RetOspreyBodySarValue-max_tx_pwr_4g.numOverrideElts=%d", vexel::GetU16(record.data() + k4gCountAt));
+  plat::LeReader fields(record);
+  Log("[Information]RetOspreyBodySarValue-max_tx_pwr_3g.numOverrideElts=%d", fields.U16(k3gCountAt));
+  Log("[Information]RetOspreyBodySarValue-max_tx_pwr_4g.numOverrideElts=%d", fields.U16(k4gCountAt));
   CopyBodySarValueText(OspreyReadBackText(record), buffer);
-  return 0;
+  return kSucceeded;
 }
 
 int set_BodySarValueV2Ex(const char* text) {
   Log("[Information] set_BodySarValueV2Ex enter.");
+  // A record that cannot be read or changed as the text says is never written: kNotServed.
   if (ntype == kTypeKestrel) {
-    const AtSendFun fun = KestrelEntry();
-    if (!fun) return 2;
+    const AtSendFun fun = KestrelEntryPoint();
+    if (!fun) return kNotAvailable;
     ProfilePowerImage image{};
-    if (InitKestrelBodySarValue(text, &image) != 0) return 5;
+    if (InitKestrelBodySarValue(text, &image) != kSucceeded) return kNotServed;
     LogKestrelTables(image);
-    if (Exchange("set_BodySarValueV2Ex", fun, kWriteCommand, image.data()) != 0) return 3;
+    if (Exchange("set_BodySarValueV2Ex", fun, kWriteCommand, image.data()) != kSucceeded) return kCommandFailed;
   } else if (ntype == kTypeOsprey) {
-    const AtSendFun fun = OspreyEntry();
-    if (!fun) return 2;
+    const AtSendFun fun = OspreyEntryPoint();
+    if (!fun) return kNotAvailable;
     MaxTxPwrRecord record{};
-    if (InitOspreyBodySarValue(text, &record) != 0) {
+    if (InitOspreyBodySarValue(text, &record) != kSucceeded) {
       Log("[Information]set_BodySarValueV2Ex-InitOspreyBodySar3GValue-Init3GBodysarValueFail.");
-      return 5;
+      return kNotServed;
     }
-    if (Exchange("set_BodySarValueV2Ex", fun, kWriteCommand, record.data()) != 0) return 3;
+    if (Exchange("set_BodySarValueV2Ex", fun, kWriteCommand, record.data()) != kSucceeded) return kCommandFailed;
   } else {
-    return 0;
+    return kSucceeded;
   }
   Log("[Information] set_BodySarValueV2Ex done.");
-  return 0;
+  return kSucceeded;
 }
 
 int get_BodySarValueV2Ex(char* buffer) {
   Log("[Information] get_BodySarValueV2Ex enter.");
-  int result = 0;
+  int result = kSucceeded;
   if (ntype == kTypeKestrel) {
-    const AtSendFun fun = KestrelEntry();
-    if (!fun) return 2;
+    const AtSendFun fun = KestrelEntryPoint();
+    if (!fun) return kNotAvailable;
     ProfilePowerImage image{};
     const int r = Exchange("get_BodySarValueV2Ex", fun, kReadCommand, image.data());
     LogKestrelTables(image);
-    if (r != 0) return 3;
+    if (r != kSucceeded) return kCommandFailed;
     result = RetKestrelBodySarValue(image, buffer);
   } else if (ntype == kTypeOsprey) {
-    const AtSendFun fun = OspreyEntry();
-    if (!fun) return 2;
+    const AtSendFun fun = OspreyEntryPoint();
+    if (!fun) return kNotAvailable;
     MaxTxPwrRecord record{};
-    if (Exchange("get_BodySarValueV2Ex", fun, kReadCommand, record.data()) != 0) return 3;
+    if (Exchange("get_BodySarValueV2Ex", fun, kReadCommand, record.data()) != kSucceeded) return kCommandFailed;
     result = RetOspreyBodySarValue(record, buffer);
   } else {
-    return 0;
+    return kSucceeded;
   }
-  if (result == 0) Log("[Information] get_BodySarValueV2Ex done.");
+  if (result == kSucceeded) Log("[Information] get_BodySarValueV2Ex done.");
   return result;
 }
 
@@ -184,44 +180,33 @@ using namespace krill;
 
 extern "C" TXL_EXPORT int set_BodySarValue(char* pBodySarValue) {
   Log("[Information] set_BodySarValue enter.");
-  if (!pBodySarValue) return 5;
-  if (ntype != kTypeOther && ntype != kTypeKestrel && ntype != kTypeOsprey) return 5;
+  if (!pBodySarValue || !TypeServed(true)) return kNotServed;
   // The whole read-modify-write of the record, or the direct write and its work-around, as one.
   const IGlobalTools::ProcessLockScope modem_work;
-  const std::string text = pBodySarValue;
-  std::string command;
-  if (ntype == kTypeOther) {
-    command = "AT+BODYSAR = " + text;
-  } else if (ntype == kTypeKestrel || ntype == kTypeOsprey) {
-    unsigned int bRet = 0;
-    const int r = IsMsSarInterface(&bRet);
-    if (r != 0) {
-      Log("[Information] set_BodySarValue SUCESS !=IsMsSarInterface bRet=%d -nRetV2Ex=%d.", bRet, r);
-      return r;
-    }
-    if (bRet != 0) {
-      const int nRetV2Ex = set_BodySarValueV2Ex(pBodySarValue);
-      Log("[Information] set_BodySarValue IsMsSarInterface bRet=%d, pCmdValue=%s, nRetV2Ex=%d done.", bRet,
-          pBodySarValue, nRetV2Ex);
-      return nRetV2Ex;
-    }
-    command = "AT+BODYSAR = " + text + "\r\n";
-  } else {
-    return 5;
+  int result = kSucceeded;
+  const Road road = ChooseRoad("set_BodySarValue", true, "nRetV2Ex", &result);
+  if (road == Road::kRefused) return result;
+  if (road == Road::kBridge) {
+    const int nRetV2Ex = set_BodySarValueV2Ex(pBodySarValue);
+    Log("[Information] set_BodySarValue IsMsSarInterface bRet=%d, pCmdValue=%s, nRetV2Ex=%d done.", 1,
+        pBodySarValue, nRetV2Ex);
+    return nRetV2Ex;
   }
+  const std::string command =
+      "AT+BODYSAR = " + std::string(pBodySarValue) + (road == Road::kDirectType1 ? "" : "\r\n");
   // A command that does not fit its buffer is refused whole rather than sent cut.
   if (command.size() >= kCommandBytes) {
     Log("[Information] set_BodySarValue command too long, length=%d.", static_cast<int>(command.size()));
-    return 5;
+    return kNotServed;
   }
   std::string reply;
   // The modem parses the text itself here, and its reply decides: a refusal fails the set for
   // every module type; only a module of neither family may accept without "OK".
-  int result = IGlobalTools::DirectReplyResult(IGlobalTools::SendAtCommand(command, &reply), reply,
-                                               ntype != kTypeOther);
-  if (result == 0 && ntype == kTypeOsprey) {
+  result = IGlobalTools::DirectReplyResult(IGlobalTools::SendAtCommand(command, &reply), reply,
+                                           ntype != kTypeOther);
+  if (result == kSucceeded && ntype == kTypeOsprey) {
     result = ATGTBAND5WAPlanB();
-    if (result != 0) Log("[Information] set_BodySarValue-ATGTBAND5WAPlanB fail");
+    if (result != kSucceeded) Log("[Information] set_BodySarValue-ATGTBAND5WAPlanB fail");
   }
   Log("[Information] set_BodySarValue done. ");
   return result;
@@ -229,40 +214,29 @@ extern "C" TXL_EXPORT int set_BodySarValue(char* pBodySarValue) {
 
 extern "C" TXL_EXPORT int get_BodySarValue(char* pBodySarValue) {
   Log("[Information] get_BodySarValue enter.");
-  if (!pBodySarValue) return 5;
-  if (ntype != kTypeOther && ntype != kTypeKestrel && ntype != kTypeOsprey) return 5;
+  if (!pBodySarValue || !TypeServed(true)) return kNotServed;
   const IGlobalTools::ProcessLockScope modem_work;
-  const char* command = nullptr;
-  if (ntype == kTypeOther) {
-    command = "AT+BODYSAR?";
-  } else if (ntype == kTypeKestrel || ntype == kTypeOsprey) {
-    unsigned int bRet = 0;
-    const int r = IsMsSarInterface(&bRet);
-    if (r != 0) {
-      Log("[Information] get_BodySarValue SUCESS !=IsMsSarInterface bRet=%d -nRetV2Ex=%d.", bRet, r);
-      return r;
-    }
-    if (bRet != 0) {
-      const int nRetV2Ex = get_BodySarValueV2Ex(pBodySarValue);
-      Log("[Information] get_BodySarValue IsMsSarInterface bRet=%d, nRetV2Ex=%d done.", bRet, nRetV2Ex);
-      return nRetV2Ex;
-    }
-    command = kReadCommand;
-  } else {
-    return 5;
+  int result = kSucceeded;
+  const Road road = ChooseRoad("get_BodySarValue", true, "nRetV2Ex", &result);
+  if (road == Road::kRefused) return result;
+  if (road == Road::kBridge) {
+    const int nRetV2Ex = get_BodySarValueV2Ex(pBodySarValue);
+    Log("[Information] get_BodySarValue IsMsSarInterface bRet=%d, nRetV2Ex=%d done.", 1, nRetV2Ex);
+    return nRetV2Ex;
   }
   std::string reply;
   // Every failure leaves the caller's buffer as it was: a refused or unconfirmed reply, one
   // without a value text, and one whose value text would not fit.
-  int result = IGlobalTools::DirectReplyResult(IGlobalTools::SendAtCommand(command, &reply), reply, true);
-  if (result == 0) {
+  result = IGlobalTools::DirectReplyResult(
+      IGlobalTools::SendAtCommand(road == Road::kDirectType1 ? "AT+BODYSAR?" : kReadCommand, &reply), reply, true);
+  if (result == kSucceeded) {
     const std::size_t plus = reply.find('+');
     if (plus == std::string::npos) {
       Log("[Information] get_BodySarValue no value text in response=%s", reply.c_str());
-      result = 4;
+      result = kUnusableReply;
     } else if (reply.size() - plus >= kBodySarValueTextBytes) {
       Log("[Information] get_BodySarValue response longer than %d bytes", static_cast<int>(kBodySarValueTextBytes));
-      result = 4;
+      result = kUnusableReply;
     } else {
       CopyBodySarValueText(std::string_view(reply).substr(plus), pBodySarValue);
     }

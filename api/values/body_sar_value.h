@@ -7,21 +7,25 @@
 
 namespace krill {
 
-// Bridge road: 0, 2 (entry point not bound), 3 (the entry point failed) or 5 (the text could not
-// be applied, or the module type is not served).
+// Bridge road: kSucceeded, kNotAvailable (entry point not bound), kCommandFailed (the entry point
+// failed) or kNotServed (the record could not be read or the text applied, or the module type is
+// not served); a Kestrel read-back also fails as reading the active profile (get_BodySarProfile)
+// fails.
 int set_BodySarValueV2Ex(const char* text);
 int get_BodySarValueV2Ex(char* buffer);
 
-// The modem's record through the bridge: 0, 2, 3, or 5 for a module type that has no such record.
+// The modem's record through the bridge: kSucceeded, kNotAvailable, kCommandFailed, or kNotServed
+// for a module type that has no such record.
 int ReadKestrelBodySarValueFromModem(ProfilePowerImage* image);
 int ReadOspreyBodySarValueFromModem(MaxTxPwrRecord* record);
 
 // Reads the record and changes it in place as the text says (Kestrel: in the active profile's
-// table): 0, or the first failure.
+// table): kSucceeded, or the first failure.
 int InitKestrelBodySarValue(const char* text, ProfilePowerImage* image);
 int InitOspreyBodySarValue(const char* text, MaxTxPwrRecord* record);
 
-// Writes the read-back text of a record into a buffer of kBodySarValueTextBytes.
+// Writes the read-back text of a record into a buffer of kBodySarValueTextBytes: kSucceeded, or
+// (Kestrel) the failure to read the active profile.
 int RetKestrelBodySarValue(const ProfilePowerImage& image, char* buffer);
 int RetOspreyBodySarValue(const MaxTxPwrRecord& record, char* buffer);
 

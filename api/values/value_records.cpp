@@ -3,23 +3,19 @@
 #include <algorithm>
 #include <cstring>
 
+#include "api/result.h"
 #include "api/support/global_tools.h"
+#include "platform/bytes.h"
 
 namespace krill {
 
-using vexel::GetU16;
-using vexel::PutU16;
 using vexel::TxPowerElement;
 
 namespace {
 
-constexpr std::size_t kPorts[] = {TxPowerElement::kPortA, TxPowerElement::kPortB, TxPowerElement::kPortC,
-                                  TxPowerElement::kPortD};
-
 // Sets all four ports of the element at `at` to a value text that passed its limit.
 void WritePorts(MaxTxPwrRecord* record, std::size_t at, const std::string& value_text) {
-  const auto nvm = static_cast<std::uint16_t>(TenthsToNvm(static_cast<int>(ValueForLimit(value_text))));
-  for (std::size_t port : kPorts) PutU16(record->data() + at + port, nvm);
+  SetElementPorts(*record, at, static_cast<std::uint16_t>(TenthsToNvm(static_cast<int>(ValueForLimit(value_text)))));
 }
 
 // Every entry of a list, whether or not its band is in the table or the record, is a plain number
@@ -32,20 +28,28 @@ bool AllWithin(const Entries& entries, unsigned limit, ValueOf value_of) {
 }
 
 std::uint16_t ElementBand(const MaxTxPwrRecord& record, std::size_t at) {
-  return GetU16(record.data() + at + TxPowerElement::kBand);
+  return plat::LeReader(record).U16(at + TxPowerElement::kBand);
 }
 
 int PortA(const MaxTxPwrRecord& record, std::size_t at) {
-  return static_cast<std::int16_t>(GetU16(record.data() + at + TxPowerElement::kPortA));
+  return plat::LeReader(record).I16(at + TxPowerElement::kPortA);
 }
 
 }  // namespace
 
+void SetElementPorts(std::span<std::uint8_t> record, std::size_t at, std::uint16_t nvm) {
+  plat::LeWriter(record)
+      .U16(at + TxPowerElement::kPortA, nvm)
+      .U16(at + TxPowerElement::kPortB, nvm)
+      .U16(at + TxPowerElement::kPortC, nvm)
+      .U16(at + TxPowerElement::kPortD, nvm);
+}
+
 std::uint16_t Tx3gPower(const ProfilePowerImage& image, unsigned table, std::size_t band_index) {
-  return GetU16(image.data() + Tx3gPowerAt(table, band_index));
+  return plat::LeReader(image).U16(Tx3gPowerAt(table, band_index));
 }
 std::uint16_t Tx4gPower(const ProfilePowerImage& image, unsigned table, std::size_t band_index) {
-  return GetU16(image.data() + Tx4gPowerAt(table, band_index));
+  return plat::LeReader(image).U16(Tx4gPowerAt(table, band_index));
 }
 
 KestrelValueLists ParseKestrelValueLists(std::string_view text) {
@@ -65,41 +69,42 @@ KestrelValueLists ParseKestrelValueLists(std::string_view text) {
 }
 
 int ApplyKestrelValueLists(const KestrelValueLists& lists, unsigned table, ProfilePowerImage* image) {
-  if (table >= kKestrelProfileTables) return 5;
+  if (table >= kKestrelProfileTables) return kNotServed;
   auto value_of = [](const KestrelValueEntry& e) { return static_cast<unsigned long>(e.value); };
   if (!AllWithin(lists.bandValue3GVec, kLimit3G, value_of) || !AllWithin(lists.bandValue4GVec, kLimit4G, value_of))
-    return 5;
-  for (const KestrelValueEntry& e : lists.bandValue3GVec) {
-    if (e.matched && e.band_index < kKestrel3GBands)
-      PutU16(image->data() + Tx3gPowerAt(table, e.band_index), static_cast<std::uint16_t>(TenthsToNvm(e.value)));
-  }
-  for (const KestrelValueEntry& e : lists.bandValue4GVec) {
-    if (e.matched && e.band_index < kKestrel4GBands)
-      PutU16(image->data() + Tx4gPowerAt(table, e.band_index), static_cast<std::uint16_t>(TenthsToNvm(e.value)));
-  }
-  return 0;
+    return kNotServed;
+  plat::LeWriter writer(*image);
+  auto write = [&](const std::vector<KestrelValueEntry>& entries, std::size_t bands,
+                   std::size_t (*power_at)(unsigned, std::size_t)) {
+    for (const KestrelValueEntry& e : entries)
+      if (e.matched && e.band_index < bands)
+        writer.U16(power_at(table, e.band_index), static_cast<std::uint16_t>(TenthsToNvm(e.value)));
+  };
+  write(lists.bandValue3GVec, kKestrel3GBands, Tx3gPowerAt);
+  write(lists.bandValue4GVec, kKestrel4GBands, Tx4gPowerAt);
+  return kSucceeded;
 }
 
 std::string KestrelReadBackText(const ProfilePowerImage& image, unsigned table) {
   if (table >= kKestrelProfileTables) return {};
   IGlobalTools::ILogEx* log = IGlobalTools::GetApiLog();
   std::string lines;
-  for (std::uint16_t i = 0; i < 8; ++i) {
-    const auto mask = FindMask(Kestrel3GBandTable(), i);
-    if (!mask) continue;
-    const std::uint16_t nvm = Tx3gPower(image, table, i);
-    log->WriteLog(IGlobalTools::kLevelInformation,
-                  "configDada.SAR_Profile_data.BodySarTxPowerSettings[%d].BodySar_Tx3g_Power[%d]=%d", table, i, nvm);
-    lines += ReadBackLine(1, NvmToTenths(nvm), *mask);
-  }
-  for (std::uint16_t j = 0; j < kKestrel4GBands; ++j) {
-    const auto mask = FindMask(Kestrel4GBandTable(), j);
-    if (!mask) continue;
-    const std::uint16_t nvm = Tx4gPower(image, table, j);
-    log->WriteLog(IGlobalTools::kLevelInformation,
-                  "configDada.SAR_Profile_data.BodySarTxPowerSettings[%d]->BodySar_Tx4g_Power[%d]=%d", table, j, nvm);
-    lines += ReadBackLine(2, NvmToTenths(nvm), *mask);
-  }
+  // Each band index that the technology's table names, in index order.
+  auto section = [&](int technology, const std::vector<BandRow>& bands, std::uint16_t indexes,
+                     std::uint16_t (*power)(const ProfilePowerImage&, unsigned, std::size_t), const char* log_format) {
+    for (std::uint16_t i = 0; i < indexes; ++i) {
+      const auto mask = FindMask(bands, i);
+      if (!mask) continue;
+      const std::uint16_t nvm = power(image, table, i);
+      log->WriteLog(IGlobalTools::kLevelInformation, log_format, table, i, nvm);
+      lines += ReadBackLine(technology, NvmToTenths(nvm), *mask);
+    }
+  };
+  // No 3G band sits beyond index 7.
+  section(1, Kestrel3GBandTable(), 8, Tx3gPower,
+          "configDada.SAR_Profile_data.BodySarTxPowerSettings[%d].BodySar_Tx3g_Power[%d]=%d");
+  section(2, Kestrel4GBandTable(), kKestrel4GBands, Tx4gPower,
+          "configDada.SAR_Profile_data.BodySarTxPowerSettings[%d]->BodySar_Tx4g_Power[%d]=%d");
   return ReadBackText(lines);
 }
 
@@ -122,8 +127,8 @@ int ApplyOspreyValueLists(const OspreyValueLists& lists, MaxTxPwrRecord* record)
   constexpr std::size_t kBand5Mirror = 5;  // the sixth 3G element, band 6, follows band 5
   auto value_of = [](const OspreyValueEntry& e) { return ValueForLimit(e.value_text); };
   if (!AllWithin(lists.bandValue3GVec, kLimit3G, value_of) || !AllWithin(lists.bandValue4GVec, kLimit4G, value_of))
-    return 5;
-  PutU16(record->data() + k3gCountAt, kOsprey3gElements);
+    return kNotServed;
+  plat::LeWriter(*record).U16(k3gCountAt, kOsprey3gElements);
   for (std::size_t i = 0; i < kOsprey3gElements; ++i) {
     const std::uint16_t element_band = ElementBand(*record, Element3gAt(i));
     for (const OspreyValueEntry& e : lists.bandValue3GVec) {
@@ -133,7 +138,7 @@ int ApplyOspreyValueLists(const OspreyValueLists& lists, MaxTxPwrRecord* record)
       if (*band == 5) WritePorts(record, Element3gAt(kBand5Mirror), e.value_text);
     }
   }
-  PutU16(record->data() + k4gCountAt, kOsprey4gElements);
+  plat::LeWriter(*record).U16(k4gCountAt, kOsprey4gElements);
   for (std::size_t j = 0; j < kOsprey4gElements; ++j) {
     const std::uint16_t element_band = ElementBand(*record, Element4gAt(j));
     for (const OspreyValueEntry& e : lists.bandValue4GVec) {
@@ -141,13 +146,13 @@ int ApplyOspreyValueLists(const OspreyValueLists& lists, MaxTxPwrRecord* record)
       if (band && *band == element_band) WritePorts(record, Element4gAt(j), e.value_text);
     }
   }
-  return 0;
+  return kSucceeded;
 }
 
 std::string OspreyReadBackText(const MaxTxPwrRecord& record) {
   std::string lines;
   auto section = [&](int technology, std::size_t count_at, std::size_t capacity, std::size_t (*element_at)(std::size_t)) {
-    const std::size_t count = std::min<std::size_t>(GetU16(record.data() + count_at), capacity);
+    const std::size_t count = std::min<std::size_t>(plat::LeReader(record).U16(count_at), capacity);
     std::vector<std::uint16_t> listed;
     for (std::size_t i = 0; i < count; ++i) {
       const std::uint16_t band = ElementBand(record, element_at(i));

@@ -1,11 +1,14 @@
 // The power-table records as the control library fills and reads them: the parts of the Kestrel
 // `ProfilePowerImage` and the Osprey `MaxTxPwrRecord` that the table text changes, and the
-// read-back text built from them. Fields are read and written little-endian at fixed offsets.
+// read-back text built from them. Fields are read and written little-endian at the offsets the
+// layouts of bridge/messages/records.h give, through the platform's bounds-checked readers and
+// writers.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -53,9 +56,9 @@ struct KestrelValueLists {
 };
 // Parses the selected technology's pairs and gives each entry the band index of its mask.
 KestrelValueLists ParseKestrelValueLists(std::string_view text);
-// Writes the values into profile table `table`: 0, or 5, with the image untouched, for a table
-// outside 0..2 or any entry whose value is no plain number within its limit (every entry is
-// checked before anything is written, matched or not).
+// Writes the values into profile table `table`: kSucceeded, or kNotServed, with the image
+// untouched, for a table outside 0..2 or any entry whose value is no plain number within its
+// limit (every entry is checked before anything is written, matched or not).
 int ApplyKestrelValueLists(const KestrelValueLists& lists, unsigned table, ProfilePowerImage* image);
 // The read-back text of profile table `table` (5 lines for 3G, 24 for 4G); empty for a table
 // outside 0..2.
@@ -86,10 +89,13 @@ struct OspreyValueLists {
 };
 OspreyValueLists ParseOspreyValueLists(std::string_view text);
 // Forces the counts to 6 and 45 and writes each value into all four ports of every element of its
-// band (band 5 also into the sixth 3G element): 0, or 5, with the record untouched, for any entry
-// whose value is no plain number within its limit (every entry is checked before anything is
-// written, also one whose band no element carries or no row names).
+// band (band 5 also into the sixth 3G element): kSucceeded, or kNotServed, with the record
+// untouched, for any entry whose value is no plain number within its limit (every entry is
+// checked before anything is written, also one whose band no element carries or no row names).
 int ApplyOspreyValueLists(const OspreyValueLists& lists, MaxTxPwrRecord* record);
+// Sets all four ports of the override element at record offset `at` (Element3gAt, Element4gAt)
+// to `nvm`, in 1/16 dBm.
+void SetElementPorts(std::span<std::uint8_t> record, std::size_t at, std::uint16_t nvm);
 // The read-back text: port A of each listed band once, band 6 left out of 3G. Counts above the
 // record's capacity are read as the capacity.
 std::string OspreyReadBackText(const MaxTxPwrRecord& record);

@@ -6,6 +6,8 @@
 #include <sys/wait.h>
 
 #include <chrono>
+#include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <optional>
@@ -271,6 +273,65 @@ TEST_F(MbimChannelTest, SinkAnswersOnlyForDeviceServicesEvents) {
   EXPECT_EQ(static_cast<plat::IMbnDeviceServicesEvents*>(sink), out);
   EXPECT_EQ(1u, sink->Release());
   EXPECT_EQ(0u, sink->Release());
+}
+
+// The lines a sink writes, for a test to read.
+struct RecordingLog final : IGlobalTools::ILog {
+  void SetLogFile(const std::string&) override {}
+  int WriteLog(int level, const char* format, ...) override {
+    std::va_list args;
+    va_start(args, format);
+    char text[512];
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    lines.emplace_back(text);
+    return level;
+  }
+  void Release() override {}
+  long AddRef() override { return 1; }
+  std::vector<std::string> lines;
+};
+
+TEST_F(MbimChannelTest, SinkTakesTheBytesOfAReadableByteArrayOnly) {
+  const struct {
+    const char* name;
+    plat::SAFEARRAY* (*array)();
+    plat::HRESULT status;
+    std::string reply;
+    std::string line;  // what the completion says after it has been matched to its request
+  } cases[] = {
+      {"bytes", [] { return plat::MakeByteArray(reinterpret_cast<const plat::BYTE*>("OK\r\n"), 4); }, plat::S_OK,
+       "OK\r\n", "[success] Get At Response Success. Length 4"},
+      {"empty array: an empty answer", [] { return plat::MakeByteArray(nullptr, 0); }, plat::S_OK, "",
+       "[success] Get At Response Success. Length 0"},
+      {"no array: no answer", []() -> plat::SAFEARRAY* { return nullptr; }, plat::S_OK, "",
+       "[Fail] Get At Response Success. Length 0"},
+      {"array of strings: unreadable",
+       [] {
+         plat::SAFEARRAYBOUND bound{2, 0};
+         return plat::SafeArrayCreate(plat::VT_BSTR, 1, &bound);
+       },
+       plat::S_OK, "", "[Fail] Get At Response Success. Length 0"},
+      {"failed request: its bytes are not taken",
+       [] { return plat::MakeByteArray(reinterpret_cast<const plat::BYTE*>("OK"), 2); }, plat::E_FAIL, "",
+       "[Fail]OnSetCommandComplete but Fail! Return state 0x80004005"},
+  };
+  for (const auto& c : cases) {
+    RecordingLog log;
+    const auto sink = plat::ComPtr<IGlobalTools::CDefaultServiceEvent>::Adopt(
+        new IGlobalTools::CDefaultServiceEvent(&log));
+    ASSERT_TRUE(sink->Usable());
+    plat::UniqueSafeArray array(c.array());
+    sink->ResetForCommand();
+    sink->PublishRequest(7);
+    EXPECT_EQ(plat::S_OK, sink->OnSetCommandComplete(nullptr, 0, array.get(), c.status, 7)) << c.name;
+    // Every completion of the request wakes the issuer, with or without an answer.
+    std::string reply = "stale";
+    EXPECT_EQ(plat::WAIT_OBJECT_0, sink->TakeResponse(&reply)) << c.name;
+    EXPECT_EQ(c.reply, reply) << c.name;
+    EXPECT_EQ((std::vector<std::string>{"[Success] OnSetCommandComplete called! Request id is 7.", c.line}), log.lines)
+        << c.name;
+  }
 }
 
 // ---- Other processes ---------------------------------------------------------------------------------

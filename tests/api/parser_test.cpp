@@ -30,6 +30,8 @@ TEST(KrillParser, ParseReplyTakesALengthPrefixOnlyWhenItFits) {
       {"prefix beyond the bytes after it takes what is there", Bytes({5, 0, 0, 0, 'o', 'k'}), "ok"},
       {"shorter than a prefix", "OK", "OK"},
       {"little-endian across all four bytes", Bytes({1, 1, 0, 0}) + std::string(300, 'a'), std::string(257, 'a')},
+      {"a count in the last byte is beyond any reply", Bytes({1, 0, 0, 1, 'x', 'y'}), Bytes({1, 0, 0, 1, 'x', 'y'})},
+      {"exactly a prefix: nothing after it to take", Bytes({2, 0, 0, 0}), ""},
   };
   for (const auto& c : cases) {
     CKrillParser parser;

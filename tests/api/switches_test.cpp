@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <regex>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,7 @@
 #include "api/identify/identify.h"
 #include "api/switches/switches.h"
 #include "bridge/messages/records.h"
+#include "platform/bytes.h"
 #include "platform/mbn.h"
 #include "platform/text.h"
 #include "sim/testing.h"
@@ -292,25 +294,26 @@ TEST_F(SwitchesTest, BridgeClearOnOspreyLeavesEnabledModeZeroProfileOneAndDefaul
 
   // Both profile tables now hold the default elements.
   const std::string item = ReadFile(dir_.path() / "modem" / "nvm" / "103d0000.bin");
-  const auto* bytes = reinterpret_cast<const std::uint8_t*>(item.data());
   using vexel::OspreyPowerTable;
   using vexel::TxPowerElement;
   ASSERT_GE(item.size(), static_cast<std::size_t>(OspreyPowerTable::ItemOffset(2)));
+  plat::LeReader fields(std::span(reinterpret_cast<const std::uint8_t*>(item.data()), item.size()));
   for (std::uint32_t p : {0u, 1u}) {
-    const std::uint8_t* table = bytes + OspreyPowerTable::ItemOffset(p);
-    EXPECT_EQ(6, vexel::GetU16(table + OspreyPowerTable::k3gCount)) << p;
-    EXPECT_EQ(45, vexel::GetU16(table + OspreyPowerTable::k4gCount)) << p;
-    const std::uint8_t* band6 = table + OspreyPowerTable::k3gElements + 5 * TxPowerElement::kSize;
-    EXPECT_EQ(6, vexel::GetU16(band6 + TxPowerElement::kBand));
-    EXPECT_EQ(376, vexel::GetU16(band6 + TxPowerElement::kPortD));
-    const std::uint8_t* band30 = table + OspreyPowerTable::k4gElements + 23 * TxPowerElement::kSize;
-    EXPECT_EQ(30, vexel::GetU16(band30 + TxPowerElement::kBand));
-    EXPECT_EQ(352, vexel::GetU16(band30 + TxPowerElement::kPortA));
-    const std::uint8_t* band41 = table + OspreyPowerTable::k4gElements + 40 * TxPowerElement::kSize;
-    EXPECT_EQ(41, vexel::GetU16(band41 + TxPowerElement::kBand));
-    EXPECT_EQ(37, vexel::GetU16(band41 + TxPowerElement::kCarried));
-    EXPECT_EQ(368, vexel::GetU16(band41 + TxPowerElement::kPortC));
+    const std::size_t table = OspreyPowerTable::ItemOffset(p);
+    EXPECT_EQ(6, fields.U16(table + OspreyPowerTable::k3gCount)) << p;
+    EXPECT_EQ(45, fields.U16(table + OspreyPowerTable::k4gCount)) << p;
+    const std::size_t band6 = table + OspreyPowerTable::k3gElements + 5 * TxPowerElement::kSize;
+    EXPECT_EQ(6, fields.U16(band6 + TxPowerElement::kBand));
+    EXPECT_EQ(376, fields.U16(band6 + TxPowerElement::kPortD));
+    const std::size_t band30 = table + OspreyPowerTable::k4gElements + 23 * TxPowerElement::kSize;
+    EXPECT_EQ(30, fields.U16(band30 + TxPowerElement::kBand));
+    EXPECT_EQ(352, fields.U16(band30 + TxPowerElement::kPortA));
+    const std::size_t band41 = table + OspreyPowerTable::k4gElements + 40 * TxPowerElement::kSize;
+    EXPECT_EQ(41, fields.U16(band41 + TxPowerElement::kBand));
+    EXPECT_EQ(37, fields.U16(band41 + TxPowerElement::kCarried));
+    EXPECT_EQ(368, fields.U16(band41 + TxPowerElement::kPortC));
   }
+  EXPECT_TRUE(fields.ok());
 }
 
 TEST_F(SwitchesTest, BridgeClearOnKestrelResetsOnlyThePowerEntriesOfTablesZeroAndOne) {
@@ -328,12 +331,15 @@ TEST_F(SwitchesTest, BridgeClearOnKestrelResetsOnlyThePowerEntriesOfTablesZeroAn
   auto table = [](const std::vector<std::uint8_t>& image, std::size_t t) {
     return image.data() + ProfilePowerImage::kTableOffset + KestrelTableSet::TableOffset(t);
   };
+  plat::LeReader fields(after);
   for (std::size_t t = 0; t < 2; ++t) {
+    const std::size_t at = ProfilePowerImage::kTableOffset + KestrelTableSet::TableOffset(t);
     for (std::size_t b = 0; b < KestrelTableSet::k3gBands; ++b)
-      EXPECT_EQ(376, vexel::GetU16(table(after, t) + 2 * (KestrelTableSet::k3gWord + b))) << t << "/" << b;
+      EXPECT_EQ(376, fields.U16(at + 2 * (KestrelTableSet::k3gWord + b))) << t << "/" << b;
     for (std::size_t b = 0; b < KestrelTableSet::k4gBands; ++b)
-      EXPECT_EQ(368, vexel::GetU16(table(after, t) + 2 * (KestrelTableSet::k4gWord + b))) << t << "/" << b;
+      EXPECT_EQ(368, fields.U16(at + 2 * (KestrelTableSet::k4gWord + b))) << t << "/" << b;
   }
+  EXPECT_TRUE(fields.ok());
   // The head of table 0 and all of table 2 are the modem's own, as they were.
   EXPECT_TRUE(std::equal(table(before, 0), table(before, 0) + KestrelTableSet::kHeadSize, table(after, 0)));
   EXPECT_TRUE(std::equal(table(before, 2), table(before, 2) + KestrelTableSet::kTableSize, table(after, 2)));

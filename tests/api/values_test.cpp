@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <cstdint>
 #include <cstring>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,7 @@
 #include "api/identify/identify.h"
 #include "api/values/value_records.h"
 #include "api/values/value_text.h"
+#include "platform/bytes.h"
 #include "platform/mbn.h"
 #include "platform/text.h"
 #include "sim/testing.h"
@@ -25,8 +27,10 @@
 namespace {
 
 using namespace krill;
-using vexel::GetU16;
-using vexel::PutU16;
+
+// One 16-bit word of a record, as the tests set and read them.
+void PutU16(std::uint8_t* at, std::uint16_t v) { plat::LeWriter(std::span(at, 2)).U16(0, v); }
+std::uint16_t GetU16(const std::uint8_t* at) { return plat::LeReader(std::span(at, 2)).U16(0); }
 
 // ---- Band tables -----------------------------------------------------------------------------------
 

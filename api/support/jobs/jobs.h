@@ -23,6 +23,14 @@ struct IJob {
   virtual void Release() = 0;
 };
 
+// A job a runner has accepted: released when the runner lets go of it, run or not.
+struct JobRelease {
+  void operator()(IJob* job) const {
+    if (job) job->Release();
+  }
+};
+using JobRef = std::unique_ptr<IJob, JobRelease>;
+
 struct IThreadQueue {
   virtual ~IThreadQueue() = default;
   // True when the worker thread runs.
@@ -68,7 +76,7 @@ class CThreadQueue final : public IThreadQueue {
   std::unique_ptr<plat::Event> stop_;
   std::unique_ptr<plat::Semaphore> signal_;
   std::mutex lock_;  // guards the queue and the two handles above
-  std::deque<IJob*> jobs_;
+  std::deque<JobRef> jobs_;
   bool stopping_ = false;  // guarded by lock_
 };
 
@@ -108,7 +116,7 @@ class CThreadPools final : public IThreadPools {
   std::deque<Worker*> free_workers_;               // guarded by workers_lock_
   std::deque<std::unique_ptr<Worker>> all_workers_;  // guarded by workers_lock_
   std::mutex jobs_lock_;                           // taken before workers_lock_
-  std::deque<IJob*> jobs_;                         // guarded by jobs_lock_
+  std::deque<JobRef> jobs_;                        // guarded by jobs_lock_
   std::mutex workers_lock_;
   // Manual-reset: AddJob's test must leave the signal for the dispatcher.
   std::unique_ptr<plat::Event> stop_;         // guarded by jobs_lock_ once the pool runs

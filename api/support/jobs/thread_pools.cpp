@@ -22,7 +22,7 @@ struct CThreadPools::Worker {
   std::unique_ptr<plat::Event> exit_event;
   std::unique_ptr<plat::Event> job_event;
   std::thread thread;
-  IJob* job = nullptr;  // handed over under the workers lock, then announced by job_event
+  JobRef job;  // handed over under the workers lock, then announced by job_event
   CThreadPools* pool = nullptr;
   std::uint64_t jobs_run = 0;
 };
@@ -90,7 +90,7 @@ bool CThreadPools::AddJob(IJob* job) {
   std::lock_guard<std::mutex> lock(jobs_lock_);
   // A zero-time look that leaves the (manual-reset) stop signal in place for the dispatcher.
   if (!stop_ || !signal_ || stop_->Wait(0) != plat::WAIT_TIMEOUT) return false;
-  jobs_.push_back(job);
+  jobs_.emplace_back(job);
   // At the maximum a wake-up is pending anyway, and the dispatcher empties the queue on each.
   signal_->Release(1);
   return true;
@@ -123,15 +123,14 @@ CThreadPools::Dispatched CThreadPools::Dispatch(bool may_grow) {
   std::lock_guard<std::mutex> jobs_lock(jobs_lock_);
   std::lock_guard<std::mutex> workers_lock(workers_lock_);
   if (jobs_.empty()) return Dispatched::kNothing;
-  IJob* job = jobs_.front();
-  if (!job) {
+  if (!jobs_.front()) {
     jobs_.pop_front();
     return Dispatched::kHanded;
   }
   if (!free_workers_.empty()) {
     Worker* worker = free_workers_.front();
     free_workers_.pop_front();
-    worker->job = job;
+    worker->job = std::move(jobs_.front());
     worker->job_event->Set();
     jobs_.pop_front();
     return Dispatched::kHanded;
@@ -140,7 +139,7 @@ CThreadPools::Dispatched CThreadPools::Dispatch(bool may_grow) {
   Console(kGrowing);
   std::unique_ptr<Worker> worker = MakeWorker();
   if (!worker) return Dispatched::kNoFreeWorker;
-  worker->job = job;
+  worker->job = std::move(jobs_.front());
   worker->job_event->Set();
   // Busy from birth: it joins the free queue when this job is done.
   all_workers_.push_back(std::move(worker));
@@ -154,18 +153,17 @@ void CThreadPools::WorkerLoop(Worker* worker) {
     const plat::DWORD woke = plat::WaitForAny({worker->job_event.get(), worker->exit_event.get()}, plat::INFINITE);
     if (woke == plat::WAIT_OBJECT_0 + 1) return;
     if (woke != plat::WAIT_OBJECT_0) continue;
-    IJob* job = nullptr;
+    JobRef job;
     {
       std::lock_guard<std::mutex> lock(workers_lock_);
-      job = worker->job;
+      job = std::move(worker->job);
     }
     if (job) {
       ++worker->jobs_run;
       job->Run();
-      job->Release();
+      job.reset();
     }
     std::lock_guard<std::mutex> lock(workers_lock_);
-    worker->job = nullptr;
     free_workers_.push_back(worker);
   }
 }
@@ -176,7 +174,7 @@ int CThreadPools::Stop() {
   if (dispatcher_.joinable()) dispatcher_.join();
 
   std::deque<std::unique_ptr<Worker>> workers;
-  std::deque<IJob*> discarded;
+  std::deque<JobRef> discarded;
   {
     // The same order as Dispatch, though the dispatcher has ended: one order, no deadlock.
     std::lock_guard<std::mutex> jobs_lock(jobs_lock_);
@@ -189,7 +187,7 @@ int CThreadPools::Stop() {
     started_ = false;
   }
   // Outside the locks: a job's Release may offer new work (which is refused now).
-  for (IJob* job : discarded) job->Release();
+  discarded.clear();
   // Without the workers lock, which a worker finishing its job needs to return to the pool.
   for (const auto& worker : workers) {
     worker->exit_event->Set();

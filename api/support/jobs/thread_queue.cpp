@@ -41,29 +41,28 @@ void CThreadQueue::RunQueued() {
   // Emptying the queue on every wake-up keeps a job whose signal was refused at the semaphore's
   // maximum from waiting behind later ones for ever.
   for (;;) {
-    IJob* job = nullptr;
+    JobRef job;
     {
       std::lock_guard<std::mutex> lock(lock_);
       if (stopping_ || jobs_.empty()) return;
-      job = jobs_.front();
+      job = std::move(jobs_.front());
       jobs_.pop_front();
     }
     job->Run();
-    job->Release();
   }
 }
 
 void CThreadQueue::AddJob(IJob* job) {
   if (!job) return;
   std::lock_guard<std::mutex> lock(lock_);
-  jobs_.push_back(job);
+  jobs_.emplace_back(job);
   // At the maximum a wake-up is pending anyway, and it takes this job too.
   if (signal_) signal_->Release(1);
 }
 
 void CThreadQueue::Stop() {
   bool running = false;
-  std::deque<IJob*> discarded;
+  std::deque<JobRef> discarded;
   {
     std::lock_guard<std::mutex> lock(lock_);
     running = worker_.joinable();
@@ -75,7 +74,7 @@ void CThreadQueue::Stop() {
   }
   // Released at once rather than after the running job, and outside the lock: a job's Release
   // may offer new work to this queue (held until the next Start).
-  for (IJob* job : discarded) job->Release();
+  discarded.clear();
   if (running) worker_.join();
   std::lock_guard<std::mutex> lock(lock_);
   stop_.reset();

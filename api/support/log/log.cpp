@@ -2,6 +2,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <memory>
 #include <utility>
 
 #include "platform/fs.h"
@@ -18,6 +19,10 @@ constexpr char16_t kSection[] = u"BASE_CONFIG";
 constexpr char16_t kDefaultLogFolder[] = u"Corvid Kestrel Driver Package";
 constexpr std::size_t kMaxLogFolderChars = 259;  // what a MAX_PATH buffer holds
 constexpr std::size_t kMaxMessageChars = 16383;
+
+struct FileClose {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
 
 std::atomic<LogClock> g_clock{&plat::GetLocalTimeNow};
 
@@ -73,11 +78,10 @@ void AppendLine(const std::string& path, const char* format, std::va_list args) 
                                   t.second, t.millisecond);
   line += plat::FormatV(format ? format : "", args, kMaxMessageChars);
   line += '\n';
-  std::FILE* file = std::fopen(path.c_str(), "a+");
+  const std::unique_ptr<std::FILE, FileClose> file(std::fopen(path.c_str(), "a+"));
   if (!file) return;
-  std::fwrite(line.data(), 1, line.size(), file);
-  std::fflush(file);
-  std::fclose(file);
+  std::fwrite(line.data(), 1, line.size(), file.get());
+  std::fflush(file.get());
 }
 
 }  // namespace

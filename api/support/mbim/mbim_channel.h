@@ -1,19 +1,19 @@
 // The library's own MBIM command channel: one command exchange at a time with a device service of
-// the first mobile-broadband interface, serialised across processes by the machine-wide lock, and
-// the event sink that collects the service's answers.
+// the first mobile-broadband interface, serialised across processes by the machine-wide lock. Its
+// event sink (service_event.h) collects the service's answers; SendAtCommand (send_at.cpp) is its
+// one user among the exports.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
-#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "api/support/global_tools.h"
+#include "api/support/mbim/channel_log.h"
+#include "api/support/mbim/service_event.h"
 #include "platform/com.h"
 #include "platform/mbn.h"
-#include "platform/sync.h"
 
 namespace IGlobalTools {
 
@@ -21,102 +21,9 @@ namespace IGlobalTools {
 inline constexpr char16_t kAtCommandServiceId[] = u"{ffffffff-abca-4b11-a4e2-f2fc87f94488}";
 inline constexpr std::uint32_t kAtCommandId = 1;
 
-// Waits of the channel, in milliseconds before time scaling.
+// The pause before each SendAtCommand, in milliseconds before time scaling (the sink's waits are
+// declared with it).
 inline constexpr plat::DWORD kSendAtDelayMs = 1000;
-inline constexpr plat::DWORD kSessionWaitMs = 5000;
-inline constexpr plat::DWORD kResponseWaitMs = 5000;
-inline constexpr plat::DWORD kRequestPublishWaitMs = 20480;
-inline constexpr plat::DWORD kDataSessionWaitMs = 5000;
-
-// Releases one reference on the channel log.
-struct ChannelLogRelease {
-  void operator()(ILog* log) const {
-    if (log) log->Release();
-  }
-};
-using ChannelLogRef = std::unique_ptr<ILog, ChannelLogRelease>;
-
-// The sink of the device-services events. It refers to nothing of the channel that advised it, so
-// a completion the platform delivers after the channel is gone finds everything it touches alive
-// (the platform holds a reference on the sink for the length of each call).
-class CDefaultServiceEvent final : public plat::IMbnDeviceServicesEvents {
- public:
-  // Takes a reference of its own on `log` (which may be null).
-  explicit CDefaultServiceEvent(ILog* log);
-  CDefaultServiceEvent(const CDefaultServiceEvent&) = delete;
-  CDefaultServiceEvent& operator=(const CDefaultServiceEvent&) = delete;
-
-  // False when an event could not be made; such a sink is not advised.
-  bool Usable() const;
-
-  // Forgets everything of an earlier command before a new one starts.
-  void ResetForCommand();
-  // Tells the set completion which request it belongs to.
-  void PublishRequest(plat::ULONG request_id);
-  // WAIT_OBJECT_0 when a session completion came in time.
-  plat::DWORD WaitSession();
-  plat::DWORD WaitDataSession();
-  // Waits for the response; 0 with the collected bytes moved into *reply, else the wait's result.
-  // The request is finished either way: a completion that comes later is not taken.
-  plat::DWORD TakeResponse(std::string* reply);
-  // Called before the sink is unadvised: a set completion still waiting for its request id stops
-  // waiting and takes nothing, so that the disconnect is not held up by it.
-  void Detach();
-
-  // IUnknown: only IID_IMbnDeviceServicesEvents is answered.
-  plat::HRESULT TXL_STDCALL QueryInterface(plat::REFIID riid, void** ppvObject) override;
-  plat::ULONG TXL_STDCALL AddRef() override;
-  plat::ULONG TXL_STDCALL Release() override;
-
-  // IMbnDeviceServicesEvents
-  plat::HRESULT TXL_STDCALL OnQuerySupportedCommandsComplete(plat::IMbnDeviceService* deviceService,
-                                                             plat::SAFEARRAY* commandIDList, plat::HRESULT status,
-                                                             plat::ULONG requestID) override;
-  plat::HRESULT TXL_STDCALL OnOpenCommandSessionComplete(plat::IMbnDeviceService* deviceService,
-                                                         plat::HRESULT status, plat::ULONG requestID) override;
-  plat::HRESULT TXL_STDCALL OnCloseCommandSessionComplete(plat::IMbnDeviceService* deviceService,
-                                                          plat::HRESULT status, plat::ULONG requestID) override;
-  plat::HRESULT TXL_STDCALL OnSetCommandComplete(plat::IMbnDeviceService* deviceService, plat::ULONG responseID,
-                                                 plat::SAFEARRAY* deviceServiceData, plat::HRESULT status,
-                                                 plat::ULONG requestID) override;
-  plat::HRESULT TXL_STDCALL OnQueryCommandComplete(plat::IMbnDeviceService* deviceService, plat::ULONG responseID,
-                                                   plat::SAFEARRAY* deviceServiceData, plat::HRESULT status,
-                                                   plat::ULONG requestID) override;
-  plat::HRESULT TXL_STDCALL OnEventNotification(plat::IMbnDeviceService* deviceService, plat::ULONG eventID,
-                                                plat::SAFEARRAY* deviceServiceData) override;
-  plat::HRESULT TXL_STDCALL OnOpenDataSessionComplete(plat::IMbnDeviceService* deviceService, plat::HRESULT status,
-                                                      plat::ULONG requestID) override;
-  plat::HRESULT TXL_STDCALL OnCloseDataSessionComplete(plat::IMbnDeviceService* deviceService,
-                                                       plat::HRESULT status, plat::ULONG requestID) override;
-  plat::HRESULT TXL_STDCALL OnWriteDataComplete(plat::IMbnDeviceService* deviceService, plat::HRESULT status,
-                                                plat::ULONG requestID) override;
-  plat::HRESULT TXL_STDCALL OnReadData(plat::IMbnDeviceService* deviceService,
-                                       plat::SAFEARRAY* deviceServiceData) override;
-  plat::HRESULT TXL_STDCALL OnInterfaceStateChange(plat::BSTR interfaceID,
-                                                   plat::MBN_DEVICE_SERVICES_INTERFACE_STATE stateChange) override;
-
- private:
-  ~CDefaultServiceEvent() = default;  // Release destroys
-
-  // Appends the array's bytes to the buffer (lock held); false when the array cannot be read.
-  bool AppendLocked(plat::SAFEARRAY* data, long* appended);
-  template <class... Args>
-  void Log(int level, const char* format, Args... args) const {
-    if (log_) log_->WriteLog(level, format, args...);
-  }
-
-  // Guards the buffer, the expected id and the detached mark: completions come on platform threads.
-  std::mutex lock_;
-  std::string buffer_;
-  std::unique_ptr<plat::Event> response_;        // auto-reset
-  std::unique_ptr<plat::Event> session_;         // auto-reset
-  std::unique_ptr<plat::Event> data_session_;    // auto-reset
-  std::unique_ptr<plat::Event> published_;       // manual-reset
-  ChannelLogRef log_;
-  plat::ULONG expected_id_ = 0;  // 0: no request waits
-  plat::RefCount refs_;
-  bool detached_ = false;
-};
 
 // The channel. Made by NewMbimDeviceEx, destroyed by Close.
 class CMbimDeviceEx final : public IMbimChannel {
@@ -144,23 +51,48 @@ class CMbimDeviceEx final : public IMbimChannel {
  private:
   ~CMbimDeviceEx() override;  // Close destroys
 
-  struct Advised {
-    plat::ComPtr<CDefaultServiceEvent> sink;
-    plat::ComPtr<plat::IConnectionPoint> point;
-    plat::DWORD cookie = 0;
+  // The sink advised on the services manager's connection point: told to stop waiting (Detach) and
+  // unadvised when the advice goes.
+  class Advice {
+   public:
+    Advice(plat::ComPtr<plat::IConnectionPoint> point, plat::ComPtr<CDefaultServiceEvent> sink, plat::DWORD cookie);
+    Advice(Advice&& other) noexcept;
+    Advice& operator=(Advice&&) = delete;
+    ~Advice();
+
+   private:
+    plat::ComPtr<plat::IConnectionPoint> point_;  // null once moved from
+    plat::ComPtr<CDefaultServiceEvent> sink_;
+    plat::DWORD cookie_;
   };
+
+  // The COM apartment Open entered on the calling thread, left when the channel is destroyed.
+  struct Apartment {
+    Apartment() = default;
+    Apartment(const Apartment&) = delete;
+    Apartment& operator=(const Apartment&) = delete;
+    ~Apartment();
+    bool entered = false;
+  };
+
+  enum class Session { kCommand, kData };
 
   plat::ComPtr<plat::IMbnInterface> GetFirstInterface();
   // Finds the interface, its context and the service; 0 or the failure to report.
   plat::HRESULT AcquireService(const char16_t* service_id, const char* who);
+  // Finds the service and opens a session of the kind on it, unless one is open already
+  // (*found_open); S_OK or the failure to report.
+  plat::HRESULT OpenSession(Session kind, const char16_t* service_id, bool* found_open);
   void ReleaseService();
   template <class... Args>
   void Log(int level, const char* format, Args... args) const {
     if (log_) log_->WriteLog(level, format, args...);
   }
 
+  // First: destroyed after every COM reference below.
+  Apartment apartment_;
   std::mutex sinks_lock_;
-  std::vector<Advised> advised_;
+  std::vector<Advice> advised_;
   plat::ComPtr<plat::IMbnDeviceServicesManager> services_manager_;
   plat::ComPtr<plat::IMbnInterfaceManager> interface_manager_;
   plat::ComPtr<CDefaultServiceEvent> sink_;
@@ -171,7 +103,6 @@ class CMbimDeviceEx final : public IMbimChannel {
   bool data_session_ = false;
   ChannelLogRef log_;
   ProcessLock process_lock_;
-  bool com_initialized_ = false;
 };
 
 }  // namespace IGlobalTools

@@ -2,6 +2,10 @@
 
 #include <algorithm>
 #include <cctype>
+#include <optional>
+#include <span>
+
+#include "platform/bytes.h"
 
 namespace IGlobalTools {
 
@@ -14,19 +18,15 @@ constexpr std::size_t kLengthPrefixBytes = 4;
 void CKrillParser::ParseReply(const std::uint8_t* reply, std::size_t length, std::string* out) {
   if (!out || !reply || length == 0) return;
   const char* bytes = reinterpret_cast<const char*>(reply);
-  // A reply too short to hold a count is plain text.
-  if (length < kLengthPrefixBytes) {
-    out->append(bytes, length);
-    return;
-  }
-  const std::uint32_t prefix = static_cast<std::uint32_t>(reply[0]) | static_cast<std::uint32_t>(reply[1]) << 8 |
-                               static_cast<std::uint32_t>(reply[2]) << 16 | static_cast<std::uint32_t>(reply[3]) << 24;
-  if (prefix >= length) {
+  // A reply too short to hold a count is plain text, and so is one whose count is not below its
+  // length.
+  const std::optional<std::uint32_t> prefix = plat::ReadU32(std::span(reply, length), 0);
+  if (!prefix || *prefix >= length) {
     out->append(bytes, length);
     return;
   }
   // A count larger than what follows it takes only what is there.
-  const std::size_t carried = std::min<std::size_t>(prefix, length - kLengthPrefixBytes);
+  const std::size_t carried = std::min<std::size_t>(*prefix, length - kLengthPrefixBytes);
   out->append(bytes + kLengthPrefixBytes, carried);
 }
 
