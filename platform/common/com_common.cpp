@@ -3,6 +3,7 @@
 
 #include "platform/com.h"
 #include "platform/mbn.h"
+#include "platform/scope_exit.h"
 
 namespace plat {
 
@@ -140,9 +141,10 @@ HRESULT ReadByteArray(SAFEARRAY* array, std::vector<BYTE>* out) {
   if (count <= 0) return S_OK;
   void* data = nullptr;
   if (Failed(SafeArrayAccessData(array, &data)) || !data) return E_INVALIDARG;
+  // Unlocked on every way out, a failing allocation included.
+  const ScopeExit unlock([array] { SafeArrayUnaccessData(array); });
   const auto* bytes = static_cast<const BYTE*>(data);
   out->assign(bytes, bytes + count);
-  SafeArrayUnaccessData(array);
   return S_OK;
 }
 
