@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <string>
 
-#include "bridge/front_door/interface_selection.h"
+#include "bridge/front_door/readiness_probe.h"
 #include "bridge/log/bridge_log.h"
-#include "bridge/mbn/session_api.h"
+#include "bridge/mbn/interface_selection.h"
 #include "bridge/messages/device_services.h"
 #include "bridge/messages/nvm_messages.h"
 #include "bridge/messages/records.h"
@@ -22,6 +22,13 @@ enum class Family { kOsprey, kKestrel };
 
 bool Contains(const std::u16string& text, std::u16string_view word) {
   return text.find(word) != std::u16string::npos;
+}
+
+// Any text no handler claims goes to the modem as received, in a connection of its own.
+long Tunnel(const char16_t* command, char16_t* reply) {
+  ConnectionScope connection;
+  const long connected = connection.Connect();
+  return connected < 0 ? connected : VEXEL_ATTUNNEL_MBIM_Extension(command, reply);
 }
 
 int HandleCommand(const char* entry_name, Family family, const char16_t* command, char16_t* outBuffer,
@@ -65,9 +72,7 @@ int HandleCommand(const char* entry_name, Family family, const char16_t* command
               static_cast<unsigned>(received.size()));
       result = plat::E_INVALIDARG;
     } else {
-      result = ConnectMBIMInterface();
-      if (result >= 0) result = VEXEL_ATTUNNEL_MBIM_Extension(received.c_str(), reply);
-      DisconnectInterface();
+      result = Tunnel(received.c_str(), reply);
     }
   }
 

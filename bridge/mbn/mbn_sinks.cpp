@@ -2,9 +2,11 @@
 
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "bridge/log/bridge_log.h"
 #include "bridge/mbn/session.h"
+#include "platform/com.h"
 #include "platform/text.h"
 
 namespace vexel {
@@ -86,28 +88,6 @@ HRESULT CMbnSinks::OnInterfaceStateChange(plat::BSTR, plat::MBN_DEVICE_SERVICES_
 
 // ---- Device-service completions -----------------------------------------------------------------
 
-namespace {
-
-// Reads a completion's byte array element by element, lower to upper bound. False when the
-// bounds cannot be read. An element that cannot be read is kept as 0 and still counted.
-bool ReadPayload(plat::SAFEARRAY* data, std::basic_string<std::uint8_t>* out) {
-  plat::LONG lower = 0;
-  plat::LONG upper = 0;
-  if (plat::Failed(plat::SafeArrayGetLBound(data, 1, &lower)) ||
-      plat::Failed(plat::SafeArrayGetUBound(data, 1, &upper)))
-    return false;
-  out->clear();
-  for (long long i = lower; i <= upper; ++i) {
-    plat::LONG index = static_cast<plat::LONG>(i);
-    std::uint8_t b = 0;
-    if (plat::Failed(plat::SafeArrayGetElement(data, &index, &b))) b = 0;
-    out->push_back(b);
-  }
-  return true;
-}
-
-}  // namespace
-
 HRESULT CMbnSinks::OnOpenCommandSessionComplete(plat::IMbnDeviceService*, HRESULT status, ULONG requestID) {
   LogLine("\t *****Received OnOpenCommandSessionComplete Event\n");
   TakeCompletion(RequestKind::kOpenSession, ReceivedCompletion{requestID, status, false, {}});
@@ -124,8 +104,8 @@ HRESULT CMbnSinks::OnQueryCommandComplete(plat::IMbnDeviceService*, ULONG, plat:
                                           HRESULT status, ULONG requestID) {
   ReceivedCompletion completion{requestID, status, status == S_OK && deviceServiceData, {}};
   if (completion.stores) {
-    // Without readable bounds nothing is stored and nothing signalled: the request times out.
-    if (!ReadPayload(deviceServiceData, &completion.payload)) return S_OK;
+    // An array that cannot be read stores nothing and signals nothing: the request times out.
+    if (plat::Failed(plat::ReadByteArray(deviceServiceData, &completion.payload))) return S_OK;
     ConsoleHexDump("Query command data: ", completion.payload.data(), completion.payload.size());
   }
   TakeCompletion(RequestKind::kQuery, std::move(completion));
@@ -135,7 +115,7 @@ HRESULT CMbnSinks::OnQueryCommandComplete(plat::IMbnDeviceService*, ULONG, plat:
 HRESULT CMbnSinks::OnSetCommandComplete(plat::IMbnDeviceService*, ULONG, plat::SAFEARRAY* deviceServiceData,
                                         HRESULT status, ULONG requestID) {
   ReceivedCompletion completion{requestID, status, status == S_OK && deviceServiceData, {}};
-  if (completion.stores && !ReadPayload(deviceServiceData, &completion.payload)) return S_OK;
+  if (completion.stores && plat::Failed(plat::ReadByteArray(deviceServiceData, &completion.payload))) return S_OK;
   // The payload reaches the caller's buffer only through the request that waits for it, so one
   // that comes after a time-out never writes into memory its caller may have freed.
   TakeCompletion(RequestKind::kSet, std::move(completion));
@@ -144,8 +124,8 @@ HRESULT CMbnSinks::OnSetCommandComplete(plat::IMbnDeviceService*, ULONG, plat::S
 
 HRESULT CMbnSinks::OnReadData(plat::IMbnDeviceService*, plat::SAFEARRAY* deviceServiceData) {
   LogLine("\t *****Received OnReadData Event\n");
-  std::basic_string<std::uint8_t> payload;
-  if (deviceServiceData) ReadPayload(deviceServiceData, &payload);
+  std::vector<std::uint8_t> payload;
+  plat::ReadByteArray(deviceServiceData, &payload);  // none to show when it cannot be read
   std::string bytes;
   for (std::uint8_t b : payload) bytes += plat::Format("%02X ", b);
   LogLine("\t Response = %s", bytes.c_str());

@@ -42,10 +42,23 @@ bool g_sinkAdvised = false;
 
 const char16_t* Wide(const unsigned short* text) { return reinterpret_cast<const char16_t*>(text); }
 
+constexpr long kNotSupported = static_cast<long>(ERROR_NOT_SUPPORTED);
+
 HRESULT LastErrorAsHresult() {
   const DWORD e = GetLastError();
   return static_cast<HRESULT>(e) <= 0 ? static_cast<HRESULT>(e)
                                       : static_cast<HRESULT>((e & 0xFFFFu) | 0x80070000u);
+}
+
+// What a failure line shows as its value.
+enum class Shown { kFailure, kLastError };
+
+// How a session operation gives up: its line in the log, then the result it returns. The line
+// takes the operation's name (%s) and then its value (0x%X or %x): the failure itself, or where
+// its text has always carried it, the thread's last Windows error. A text may show neither.
+HRESULT Fail(const char* format, const char* name, HRESULT failure, Shown shown = Shown::kFailure) {
+  LogLine(format, name, shown == Shown::kLastError ? GetLastError() : static_cast<unsigned>(failure));
+  return failure;
 }
 
 // Exact, case-sensitive comparison of a table entry with a service id.
@@ -86,6 +99,20 @@ const std::unique_ptr<Event>& EventOf(RequestKind kind) {
 
 PendingRequest& PendingOf(CompletionSlots& c, RequestKind kind) { return c.pending[static_cast<std::size_t>(kind)]; }
 
+// Where the completion of a query or a set leaves its payload for the request that waits.
+struct ResponseSlot {
+  std::uint8_t* bytes;
+  std::size_t size;
+  ULONG* length;
+  bool* overflow;
+};
+
+ResponseSlot ResponseOf(CompletionSlots& c, RequestKind kind) {
+  if (kind == RequestKind::kQuery)
+    return {c.g_QueryResponse, kQueryResponseBytes, &c.g_QueryResponseLength, &c.queryOverflow};
+  return {c.setResponse, kSetResponseBytes, &c.g_SetResponseLength, &c.setOverflow};
+}
+
 void ForgetEarly(PendingRequest& p) {
   for (std::size_t i = 0; i < p.earlyCount; ++i) p.early[i] = ReceivedCompletion{};
   p.earlyCount = 0;
@@ -95,16 +122,12 @@ void ForgetEarly(PendingRequest& p) {
 // the lock too, so a caller that gave up and issued its next request (which resets the event after
 // taking the lock) can never be woken by this signal.
 void Complete(CompletionSlots& c, RequestKind kind, ReceivedCompletion& done) {
-  if (done.stores && kind == RequestKind::kQuery) {
-    c.queryOverflow = done.payload.size() > kQueryResponseBytes;
-    const std::size_t kept = c.queryOverflow ? 0 : done.payload.size();
-    std::copy(done.payload.begin(), done.payload.begin() + static_cast<std::ptrdiff_t>(kept), c.g_QueryResponse);
-    c.g_QueryResponseLength = static_cast<ULONG>(done.payload.size());
-  } else if (done.stores && kind == RequestKind::kSet) {
-    c.setOverflow = done.payload.size() > kSetResponseBytes;
-    const std::size_t kept = c.setOverflow ? 0 : done.payload.size();
-    std::copy(done.payload.begin(), done.payload.begin() + static_cast<std::ptrdiff_t>(kept), c.setResponse);
-    c.g_SetResponseLength = static_cast<ULONG>(done.payload.size());
+  if (done.stores && (kind == RequestKind::kQuery || kind == RequestKind::kSet)) {
+    const ResponseSlot slot = ResponseOf(c, kind);
+    *slot.overflow = done.payload.size() > slot.size;
+    const std::size_t kept = *slot.overflow ? 0 : done.payload.size();
+    std::copy(done.payload.begin(), done.payload.begin() + static_cast<std::ptrdiff_t>(kept), slot.bytes);
+    *slot.length = static_cast<ULONG>(done.payload.size());
   }
   c.g_MbnStatus = done.status;
   PendingOf(c, kind).phase = PendingRequest::Phase::kIdle;  // taken once
@@ -159,10 +182,8 @@ class RequestScope {
 // is copied out when it fits the caller's capacity (and the library's own buffer).
 HRESULT Deliver(const char* name, HRESULT status, const std::uint8_t* payload, ULONG length, bool overflow,
                 ULONG capacity, unsigned char* out, unsigned int* out_length) {
-  if (Failed(status)) {
-    LogLine("%s: g_MbnStatus FAILED: 0x%X\n", name, static_cast<unsigned>(status));
-    return status;
-  }
+  if (Failed(status)) return Fail("%s: g_MbnStatus FAILED: 0x%X\n", name, status);
+  // The one failure whose line shows sizes rather than a result.
   if (out && (overflow || length > capacity)) {
     LogLine("%s: response of %u bytes exceeds the buffer of %u bytes\n", name, static_cast<unsigned>(length),
             static_cast<unsigned>(capacity));
@@ -238,6 +259,108 @@ HRESULT CreateGlobalEvent() {
   return S_OK;
 }
 
+namespace {
+
+// What tells a query from a set: the operation's name and log lines, and the call that issues it.
+// The rest of the two requests is one routine; where they differ beyond this (the query's g_QcMax
+// and its logging, the set's console dump of its command and its length rule) it says so.
+struct RequestForm {
+  RequestKind kind;
+  const char* name;
+  HRESULT (*issue)(IMbnDeviceService* service, ULONG commandID, SAFEARRAY* command, ULONG* request);
+  const char* openFailed;     // the line a failed session open leaves (the request answers 50)
+  const char* serviceFailed;  // the line a failed GetDeviceService leaves
+  const char* issueFailed;
+  const char* issued;
+};
+
+constexpr RequestForm kQueryForm{
+    .kind = RequestKind::kQuery,
+    .name = "QueryCommand",
+    .issue = [](IMbnDeviceService* service, ULONG commandID, SAFEARRAY* command, ULONG* request) {
+      return service->QueryCommand(commandID, command, request);
+    },
+    .openFailed = "%s: OpenCommandSession FAILED: 0x%X\n",
+    .serviceFailed = "%s: g_MbnDeviceServicesContext->GetDeviceService Failed.0x%X\n",
+    .issueFailed = "%s: QueryCommand call FAILED: 0x%X\n",
+    .issued = "%s: QueryCommand call successful... waiting for callback -> requestID=%d\n"};
+
+constexpr RequestForm kSetForm{
+    .kind = RequestKind::kSet,
+    .name = "SetCommand",
+    .issue = [](IMbnDeviceService* service, ULONG commandID, SAFEARRAY* command, ULONG* request) {
+      return service->SetCommand(commandID, command, request);
+    },
+    .openFailed = "%.0sOpenCommandSession FAILED: 0x%X\n",  // the set's line has never named it
+    .serviceFailed = "%s: GetDeviceService FAILED: 0x%X\n",
+    .issueFailed = "%s: SetCommand call FAILED\n",
+    .issued = "%s: SetCommand call successful... waiting for callback -> requestID=%d\n"};
+
+// One query or set: the command session opened (or found open), the command array built, the
+// request issued and its own completion awaited, the payload delivered within the capacity.
+long Request(const RequestForm& form, unsigned short* deviceServiceID, unsigned int commandID,
+             unsigned int ulCommandLength, unsigned char* pCommandData, unsigned int* pulResponseLength,
+             unsigned char* pResponseData) {
+  const char* const name = form.name;
+  const bool query = form.kind == RequestKind::kQuery;
+  HRESULT hr = OpenCommandSession(deviceServiceID);
+  if (Failed(hr)) {
+    Fail(form.openFailed, name, hr);
+    return kNotSupported;
+  }
+  if (!g_MbnDeviceServicesContext) {
+    if (query) LogLine("%s: g_MbnDeviceServicesContext is NULL.\n", name);
+    return kNotSupported;
+  }
+  if (query) LogLine("%s: deviceServiceID: %ls.\n", name, Wide(deviceServiceID));
+  ComPtr<IMbnDeviceService> service;
+  hr = GetService(Wide(deviceServiceID), &service);
+  if (Failed(hr)) return Fail(form.serviceFailed, name, hr);
+  if (query && !pCommandData) LogLine("%s: pCommandData = NULL\n", name);
+  if (query && !pResponseData) LogLine("%s: pResponseData = NULL\n", name);
+  UniqueSafeArray command;
+  if (ulCommandLength != 0) {
+    if (query) LogLine("%s: Creating SafeArray for command data\n", name);
+    if (!query && pCommandData) ConsoleHexDump("\t Command Data=\n", pCommandData, ulCommandLength);
+    hr = CreateByteArray(pCommandData, ulCommandLength, &command);
+    if (query && hr == E_OUTOFMEMORY) LogLine("%s: psaCommandData == NULL\n", name);
+    if (Failed(hr)) return hr;  // nothing was sent
+  }
+  // A query without a length still runs, with no room for a payload; a set's completion would
+  // have nowhere to report its length, so it is refused unsent.
+  ULONG capacity = 0;
+  if (query) {
+    if (pulResponseLength) LogLine("%s: setting g_QcMax\n", name);
+    else LogLine("%s: pulResponseLength = NULL\n", name);
+  } else if (!pulResponseLength) {
+    return E_POINTER;
+  }
+  if (pulResponseLength) capacity = *pulResponseLength;
+  {
+    CompletionSlots& c = Completions();
+    std::lock_guard<std::mutex> lock(c.lock);
+    if (query) c.g_QcMax = capacity;
+    const ResponseSlot slot = ResponseOf(c, form.kind);
+    *slot.length = 0;
+    *slot.overflow = false;
+  }
+  RequestScope scope(form.kind);
+  ULONG request = 0;
+  hr = form.issue(service.get(), commandID, command.get(), &request);
+  if (Failed(hr) && hr != E_PENDING) return Fail(form.issueFailed, name, hr);
+  scope.Publish(request);
+  LogLine(form.issued, name, static_cast<int>(request));
+  const DWORD wait = WaitFor(EventOf(form.kind));
+  if (wait != WAIT_OBJECT_0) return WaitResultToHresult(wait);
+  CompletionSlots& c = Completions();
+  std::lock_guard<std::mutex> lock(c.lock);
+  const ResponseSlot slot = ResponseOf(c, form.kind);
+  return Deliver(name, c.g_MbnStatus, slot.bytes, *slot.length, *slot.overflow, capacity, pResponseData,
+                 pulResponseLength);
+}
+
+}  // namespace
+
 }  // namespace vexel
 
 using namespace vexel;
@@ -251,16 +374,10 @@ long EnumInterface(long* count, _MBIMIDS* ids) {
   if (Succeeded(hr) || hr == RPC_E_CHANGED_MODE)
     hr = CoCreateInstance(CLSID_MbnInterfaceManager, nullptr, CLSCTX_ALL, IID_IMbnInterfaceManager,
                           g_InterfaceMgr.put_void());
-  if (Failed(hr) && hr != RPC_E_CHANGED_MODE) {
-    LogLine("%s: Initialize FAILED\n", kName);
-    return hr;
-  }
+  if (Failed(hr) && hr != RPC_E_CHANGED_MODE) return Fail("%s: Initialize FAILED\n", kName, hr);
   UniqueSafeArray interfaces;
   hr = g_InterfaceMgr->GetInterfaces(interfaces.put());
-  if (Failed(hr)) {
-    LogLine("%s: GetInterfaces FAILED\n", kName);
-    return hr;
-  }
+  if (Failed(hr)) return Fail("%s: GetInterfaces FAILED\n", kName, hr);
   // CopyArrayOfInterfaces: every element's id parsed into a GUID; unreadable ones are skipped.
   std::vector<GUID> guids;
   LONG lower = 0;
@@ -288,10 +405,7 @@ long EnumInterface(long* count, _MBIMIDS* ids) {
     const bool empty = upper < lower;
     hr = (!guids.empty() || empty) ? S_OK : last_failure;
   }
-  if (Failed(hr)) {
-    LogLine("%s: CopyArrayOfInterfaces FAILED\n", kName);
-    return hr;
-  }
+  if (Failed(hr)) return Fail("%s: CopyArrayOfInterfaces FAILED\n", kName, hr);
   // The caller's array has no stated size: the documented maximum is all it is promised to hold.
   const std::size_t limit = static_cast<std::size_t>(kMaxEnumeratedInterfaces);
   if (guids.size() > limit) {
@@ -303,10 +417,7 @@ long EnumInterface(long* count, _MBIMIDS* ids) {
   for (const GUID& guid : guids) {
     char16_t* text = nullptr;
     hr = StringFromIID(guid, &text);
-    if (Failed(hr)) {
-      LogLine("%s: StringFromIID FAILED\n", kName);
-      return hr;
-    }
+    if (Failed(hr)) return Fail("%s: StringFromIID FAILED\n", kName, hr);
     if (ids) {
       _MBIMIDS& out = ids[written];
       const std::size_t n = std::min(WideLength(text), kIdChars - 1);
@@ -327,55 +438,31 @@ long ConnectInterface(unsigned short* interfaceID) {
     return S_OK;
   }
   HRESULT hr = Initialize();
-  if (Failed(hr) && hr != RPC_E_CHANGED_MODE) {
-    LogLine("%s: Initialize FAILED\n", kName);
-    return hr;
-  }
+  if (Failed(hr) && hr != RPC_E_CHANGED_MODE) return Fail("%s: Initialize FAILED\n", kName, hr);
   hr = CreateGlobalEvent();
-  if (Failed(hr)) {
-    LogLine("%s: CreateGlobalEvent FAILED\n", kName);
-    return hr;
-  }
+  if (Failed(hr)) return Fail("%s: CreateGlobalEvent FAILED\n", kName, hr);
   if (g_CMbnSinks) {
     ComPtr<IConnectionPointContainer> container;
     hr = g_MbnDeviceServicesManager ? g_MbnDeviceServicesManager.As(&container) : E_POINTER;
-    if (Failed(hr)) {
-      LogLine("%s: g_MbnDeviceServicesManager->QueryInterface FAILED\n", kName);
-      return hr;
-    }
+    if (Failed(hr)) return Fail("%s: g_MbnDeviceServicesManager->QueryInterface FAILED\n", kName, hr);
     hr = container->FindConnectionPoint(IID_IMbnDeviceServicesEvents, pDeviceServiceEventsConnectionPoint.put());
-    if (Failed(hr)) {
-      LogLine("%s: IID_IMbnDeviceServicesEvents FindConnectionPoint FAILED\n", kName);
-      return hr;
-    }
+    if (Failed(hr)) return Fail("%s: IID_IMbnDeviceServicesEvents FindConnectionPoint FAILED\n", kName, hr);
     BStr id(Wide(interfaceID));
     hr = g_MbnDeviceServicesManager->GetDeviceServicesContext(id.get(), g_MbnDeviceServicesContext.put());
-    if (Failed(hr)) {
-      LogLine("%s: g_MbnDeviceServicesManager->GetDeviceServicesContext FAILED\n", kName);
-      return hr;
-    }
+    if (Failed(hr)) return Fail("%s: g_MbnDeviceServicesManager->GetDeviceServicesContext FAILED\n", kName, hr);
     // This reference is the sink's own while it is advised; DisconnectInterface gives it back.
     IUnknown* sink = nullptr;
     hr = g_CMbnSinks->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&sink));
-    if (Failed(hr)) {
-      LogLine("%s: g_CMbnSinks->QueryInterface FAILED\n", kName);
-      return hr;
-    }
+    if (Failed(hr)) return Fail("%s: g_CMbnSinks->QueryInterface FAILED\n", kName, hr);
     hr = pDeviceServiceEventsConnectionPoint->Advise(sink, &g_dwAdviseCookie);
     g_sinkAdvised = Succeeded(hr);
-    if (Failed(hr)) {
-      LogLine("%s: pDeviceServiceEventsConnectionPoint Advise FAILED\n", kName);
-      return hr;
-    }
+    if (Failed(hr)) return Fail("%s: pDeviceServiceEventsConnectionPoint Advise FAILED\n", kName, hr);
   } else {
     LogLine("%s: g_CMbnSinks is FALSE\n", kName);
   }
   if (!g_pMbnInterface) {
     hr = g_InterfaceMgr ? g_InterfaceMgr->GetInterface(Wide(interfaceID), g_pMbnInterface.put()) : E_POINTER;
-    if (Failed(hr)) {
-      LogLine("%s: g_InterfaceMgr->GetInterface FAILED: %x\n", kName, GetLastError());
-      return hr;
-    }
+    if (Failed(hr)) return Fail("%s: g_InterfaceMgr->GetInterface FAILED: %x\n", kName, hr, Shown::kLastError);
   }
   bInterfaceConnected = TRUE;
   return S_OK;
@@ -426,39 +513,24 @@ int DisconnectInterface() {
 
 long OpenCommandSession(unsigned short* deviceServiceID) {
   static const char* const kName = "OpenCommandSession";
-  if (!g_MbnDeviceServicesContext) {
-    LogLine("%s: g_MbnDeviceServicesContext is NULL\n", kName);
-    return static_cast<long>(ERROR_NOT_SUPPORTED);
-  }
+  if (!g_MbnDeviceServicesContext) return Fail("%s: g_MbnDeviceServicesContext is NULL\n", kName, kNotSupported);
   ComPtr<IMbnDeviceService> service;
   HRESULT hr = GetService(Wide(deviceServiceID), &service);
-  if (Failed(hr)) {
-    LogLine("%s: GetDeviceService FAILED: 0x%X\n", kName, static_cast<unsigned>(hr));
-    return hr;
-  }
+  if (Failed(hr)) return Fail("%s: GetDeviceService FAILED: 0x%X\n", kName, hr);
   BOOL open = FALSE;
   hr = service->get_IsCommandSessionOpen(&open);
-  if (Failed(hr) && hr != E_PENDING) {
-    LogLine("%s: get_IsCommandSessionOpen FAILED: 0x%X\n", kName, GetLastError());
-    return hr;
-  }
+  if (Failed(hr) && hr != E_PENDING) return Fail("%s: get_IsCommandSessionOpen FAILED: 0x%X\n", kName, hr);
   if (open) return hr;  // someone else's session: used as it is, not recorded, not closed by us
   RequestScope scope(RequestKind::kOpenSession);
   ULONG request = 0;
   hr = service->OpenCommandSession(&request);
-  if (Failed(hr) && hr != E_PENDING) {
-    LogLine("%s: OpenCommandSession FAILED: 0x%X\n", kName, GetLastError());
-    return hr;
-  }
+  if (Failed(hr) && hr != E_PENDING) return Fail("%s: OpenCommandSession FAILED: 0x%X\n", kName, hr);
   scope.Publish(request);
   LogLine("%s: OpenCommandSession call successful... waiting for callback\n", kName);
   const DWORD wait = WaitFor(g_hOpenSessionEvent);
   if (wait != WAIT_OBJECT_0) return WaitResultToHresult(wait);
   const HRESULT status = StatusNow();
-  if (Failed(status)) {
-    LogLine("%s: g_MbnStatus FAILED: 0x%X\n", kName, static_cast<unsigned>(status));
-    return status;
-  }
+  if (Failed(status)) return Fail("%s: g_MbnStatus FAILED: 0x%X\n", kName, status);
   const char16_t* id = Wide(deviceServiceID);
   for (SessionEntry& e : g_SessionTable) {
     if (e.bInUse) continue;
@@ -478,13 +550,13 @@ int CloseCommandSession(unsigned short* deviceServiceID) {
   ComPtr<IMbnDeviceService> service;
   HRESULT hr = GetService(Wide(deviceServiceID), &service);
   if (Failed(hr)) {
-    LogLine("%s: GetDeviceService FAILED\n", kName);
+    Fail("%s: GetDeviceService FAILED\n", kName, hr);
     return 0;
   }
   BOOL open = FALSE;
   hr = service->get_IsCommandSessionOpen(&open);
   if (Failed(hr) && hr != E_PENDING) {
-    LogLine("%s: get_IsCommandSessionOpen FAILED\n", kName);
+    Fail("%s: get_IsCommandSessionOpen FAILED\n", kName, hr);
     return 0;
   }
   // A pending answer lets the close go on, but the call cannot then claim success.
@@ -495,18 +567,19 @@ int CloseCommandSession(unsigned short* deviceServiceID) {
   ULONG request = 0;
   hr = service->CloseCommandSession(&request);
   if (Failed(hr) && hr != E_PENDING) {
-    LogLine("%s: CloseCommandSession call Failed\n", kName);
+    Fail("%s: CloseCommandSession call Failed\n", kName, hr);
     return 0;
   }
   scope.Publish(request);
   LogLine("%s: CloseCommandSession call successful... waiting for callback\n", kName);
-  if (WaitFor(g_hCloseSessionEvent) != WAIT_OBJECT_0) {
-    LogLine("%s: WAIT_OBJECT_0 FAILED\n", kName);
+  const DWORD wait = WaitFor(g_hCloseSessionEvent);
+  if (wait != WAIT_OBJECT_0) {
+    Fail("%s: WAIT_OBJECT_0 FAILED\n", kName, WaitResultToHresult(wait));
     return 0;
   }
   const HRESULT status = StatusNow();
   if (Failed(status)) {
-    LogLine("%s: g_MbnStatus FAILED: 0x%X\n", kName, static_cast<unsigned>(status));
+    Fail("%s: g_MbnStatus FAILED: 0x%X\n", kName, status);
     return 0;
   }
   const char16_t* id = Wide(deviceServiceID);
@@ -522,108 +595,15 @@ int CloseCommandSession(unsigned short* deviceServiceID) {
 long QueryCommand(unsigned short* interfaceID, unsigned short* deviceServiceID, unsigned int commandID,
                   unsigned int ulCommandLength, unsigned char* pCommandData, unsigned int* pulResponseLength,
                   unsigned char* pResponseData) {
-  static const char* const kName = "QueryCommand";
   (void)interfaceID;  // the connected interface serves every request
-  HRESULT hr = OpenCommandSession(deviceServiceID);
-  if (Failed(hr)) {
-    LogLine("%s: OpenCommandSession FAILED: 0x%X\n", kName, GetLastError());
-    return static_cast<long>(ERROR_NOT_SUPPORTED);
-  }
-  if (!g_MbnDeviceServicesContext) {
-    LogLine("%s: g_MbnDeviceServicesContext is NULL.\n", kName);
-    return static_cast<long>(ERROR_NOT_SUPPORTED);
-  }
-  LogLine("%s: deviceServiceID: %ls.\n", kName, Wide(deviceServiceID));
-  ComPtr<IMbnDeviceService> service;
-  hr = GetService(Wide(deviceServiceID), &service);
-  if (Failed(hr)) {
-    LogLine("%s: g_MbnDeviceServicesContext->GetDeviceService Failed.0x%X\n", kName, GetLastError());
-    return hr;
-  }
-  if (!pCommandData) LogLine("%s: pCommandData = NULL\n", kName);
-  if (!pResponseData) LogLine("%s: pResponseData = NULL\n", kName);
-  UniqueSafeArray command;
-  if (ulCommandLength != 0) {
-    LogLine("%s: Creating SafeArray for command data\n", kName);
-    hr = CreateByteArray(pCommandData, ulCommandLength, &command);
-    if (hr == E_OUTOFMEMORY) LogLine("%s: psaCommandData == NULL\n", kName);
-    if (Failed(hr)) return hr;  // nothing was sent
-  }
-  ULONG capacity = 0;
-  if (pulResponseLength) {
-    LogLine("%s: setting g_QcMax\n", kName);
-    capacity = *pulResponseLength;
-  } else {
-    LogLine("%s: pulResponseLength = NULL\n", kName);
-  }
-  {
-    std::lock_guard<std::mutex> lock(Completions().lock);
-    Completions().g_QcMax = capacity;
-    Completions().g_QueryResponseLength = 0;
-    Completions().queryOverflow = false;
-  }
-  RequestScope scope(RequestKind::kQuery);
-  ULONG request = 0;
-  hr = service->QueryCommand(commandID, command.get(), &request);
-  if (Failed(hr) && hr != E_PENDING) {
-    LogLine("%s: QueryCommand call FAILED: 0x%X\n", kName, GetLastError());
-    return hr;
-  }
-  scope.Publish(request);
-  LogLine("%s: QueryCommand call successful... waiting for callback -> requestID=%d\n", kName,
-          static_cast<int>(request));
-  const DWORD wait = WaitFor(g_hQueryEvent);
-  if (wait != WAIT_OBJECT_0) return WaitResultToHresult(wait);
-  CompletionSlots& c = Completions();
-  std::lock_guard<std::mutex> lock(c.lock);
-  return Deliver(kName, c.g_MbnStatus, c.g_QueryResponse, c.g_QueryResponseLength, c.queryOverflow, c.g_QcMax,
-                 pResponseData, pulResponseLength);
+  return Request(kQueryForm, deviceServiceID, commandID, ulCommandLength, pCommandData, pulResponseLength,
+                 pResponseData);
 }
 
 long SetCommand(unsigned short* interfaceID, unsigned short* deviceServiceID, unsigned int commandID,
                 unsigned int ulCommandLength, unsigned char* pCommandData, unsigned int* pulResponseLength,
                 unsigned char* pResponseData) {
-  static const char* const kName = "SetCommand";
   (void)interfaceID;
-  HRESULT hr = OpenCommandSession(deviceServiceID);
-  if (Failed(hr)) {
-    LogLine("OpenCommandSession FAILED: 0x%X\n", GetLastError());
-    return static_cast<long>(ERROR_NOT_SUPPORTED);
-  }
-  if (!g_MbnDeviceServicesContext) return static_cast<long>(ERROR_NOT_SUPPORTED);
-  ComPtr<IMbnDeviceService> service;
-  hr = GetService(Wide(deviceServiceID), &service);
-  if (Failed(hr)) {
-    LogLine("%s: GetDeviceService FAILED: 0x%X\n", kName, GetLastError());
-    return hr;
-  }
-  UniqueSafeArray command;
-  if (ulCommandLength != 0) {
-    if (pCommandData) ConsoleHexDump("\t Command Data=\n", pCommandData, ulCommandLength);
-    hr = CreateByteArray(pCommandData, ulCommandLength, &command);
-    if (Failed(hr)) return hr;  // nothing was sent
-  }
-  if (!pulResponseLength) return E_POINTER;  // the completion would have nowhere to report its length
-  {
-    std::lock_guard<std::mutex> lock(Completions().lock);
-    Completions().g_SetResponseLength = 0;
-    Completions().setOverflow = false;
-  }
-  const ULONG capacity = *pulResponseLength;
-  RequestScope scope(RequestKind::kSet);
-  ULONG request = 0;
-  hr = service->SetCommand(commandID, command.get(), &request);
-  if (Failed(hr) && hr != E_PENDING) {
-    LogLine("%s: SetCommand call FAILED\n", kName);
-    return hr;
-  }
-  scope.Publish(request);
-  LogLine("%s: SetCommand call successful... waiting for callback -> requestID=%d\n", kName,
-          static_cast<int>(request));
-  const DWORD wait = WaitFor(g_hSetEvent);
-  if (wait != WAIT_OBJECT_0) return WaitResultToHresult(wait);
-  CompletionSlots& c = Completions();
-  std::lock_guard<std::mutex> lock(c.lock);
-  return Deliver(kName, c.g_MbnStatus, c.setResponse, c.g_SetResponseLength, c.setOverflow, capacity,
-                 pResponseData, pulResponseLength);
+  return Request(kSetForm, deviceServiceID, commandID, ulCommandLength, pCommandData, pulResponseLength,
+                 pResponseData);
 }

@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "platform/mbn.h"
 #include "platform/sync.h"
@@ -51,7 +52,7 @@ struct ReceivedCompletion {
   plat::ULONG requestId = 0;
   plat::HRESULT status = plat::S_OK;
   bool stores = false;  // a query or set payload to keep (status S_OK and an array present)
-  std::basic_string<std::uint8_t> payload;
+  std::vector<std::uint8_t> payload;
 };
 
 // The platform may complete a request on its own thread before the issuing call has returned its

@@ -2,15 +2,17 @@
 
 #include <algorithm>
 #include <cstring>
+#include <span>
 #include <string>
 #include <vector>
 
-#include "bridge/front_door/interface_selection.h"
 #include "bridge/log/bridge_log.h"
+#include "bridge/mbn/interface_selection.h"
 #include "bridge/mbn/session_api.h"
 #include "bridge/messages/device_services.h"
 #include "bridge/messages/records.h"
 #include "bridge/messages/reply.h"
+#include "platform/bytes.h"
 #include "platform/text.h"
 #include "platform/types.h"
 
@@ -21,26 +23,26 @@ namespace {
 using plat::E_FAIL;
 using plat::E_INVALIDARG;
 
-unsigned short* Us(const char16_t* s) { return reinterpret_cast<unsigned short*>(const_cast<char16_t*>(s)); }
-
 constexpr long kBadResponse = static_cast<long>(plat::HresultFromWin32(13));  // ERROR_INVALID_DATA
 
 long NvmRead(const char* name, const nvm_read_data& request, nvm_read_result* result) {
   LogLine("%s \n", name);
   if (!result || request.dataBuffer_size > kMaxNvmReadData || request.dataBuffer_size > result->capacity)
     return E_INVALIDARG;
-  std::uint8_t message[NvmReadRequestLayout::kBytes];
-  PutU32(message + NvmReadRequestLayout::kNvmId, request.nvm_id);
-  PutU32(message + NvmReadRequestLayout::kOffset, request.nvm_offset);
-  PutU32(message + NvmReadRequestLayout::kSize, request.dataBuffer_size);
+  std::uint8_t message[NvmReadRequestLayout::kBytes] = {};
+  plat::LeWriter(message)
+      .U32(NvmReadRequestLayout::kNvmId, request.nvm_id)
+      .U32(NvmReadRequestLayout::kOffset, request.nvm_offset)
+      .U32(NvmReadRequestLayout::kSize, request.dataBuffer_size);
   std::vector<std::uint8_t> response(kMessageBytes);
   unsigned int length = static_cast<unsigned int>(response.size());
-  const long hr = QueryCommand(Us(g_DetectedInterfaceID), Us(kNvmServiceId), kDeviceServiceCid, sizeof message,
-                               message, &length, response.data());
+  const long hr = QueryCommand(ApiText(g_DetectedInterfaceID), ApiText(kNvmServiceId), kDeviceServiceCid,
+                               sizeof message, message, &length, response.data());
   if (hr != 0 || length == 0) return hr;
   if (length < NvmReadResponseLayout::kData) return kBadResponse;
-  const std::uint32_t id = GetU32(response.data() + NvmReadResponseLayout::kNvmId);
-  const std::uint32_t size = GetU32(response.data() + NvmReadResponseLayout::kSize);
+  plat::LeReader fields(std::span<const std::uint8_t>(response.data(), length));
+  const std::uint32_t id = fields.U32(NvmReadResponseLayout::kNvmId);
+  const std::uint32_t size = fields.U32(NvmReadResponseLayout::kSize);
   // The data must be there and must fit the caller's record.
   if (size > length - NvmReadResponseLayout::kData || size > result->capacity) return kBadResponse;
   result->nvm_id = id;
@@ -56,14 +58,15 @@ long NvmWrite(const char* name, const nvm_write_data& request) {
   if (request.dataBuffer_size > kMaxNvmWriteData || (request.dataBuffer_size > 0 && !request.data))
     return E_INVALIDARG;
   std::vector<std::uint8_t> message(kMessageBytes, 0);
-  PutU32(message.data() + NvmWriteRequestLayout::kNvmId, request.nvm_id);
-  PutU32(message.data() + NvmWriteRequestLayout::kOffset, request.nvm_offset);
-  PutU32(message.data() + NvmWriteRequestLayout::kSize, request.dataBuffer_size);
+  plat::LeWriter(message)
+      .U32(NvmWriteRequestLayout::kNvmId, request.nvm_id)
+      .U32(NvmWriteRequestLayout::kOffset, request.nvm_offset)
+      .U32(NvmWriteRequestLayout::kSize, request.dataBuffer_size);
   if (request.dataBuffer_size > 0)
     std::memcpy(message.data() + NvmWriteRequestLayout::kData, request.data, request.dataBuffer_size);
   std::vector<std::uint8_t> response(kMessageBytes);
   unsigned int length = static_cast<unsigned int>(response.size());
-  return SetCommand(Us(g_DetectedInterfaceID), Us(kNvmServiceId), kDeviceServiceCid,
+  return SetCommand(ApiText(g_DetectedInterfaceID), ApiText(kNvmServiceId), kDeviceServiceCid,
                     static_cast<unsigned int>(NvmWriteRequestLayout::kData + request.dataBuffer_size), message.data(),
                     &length, response.data());
 }
@@ -98,7 +101,7 @@ long VEXEL_ATTUNNEL_MBIM_Extension(const char16_t* command, char16_t* reply) {
     std::memcpy(message.data(), text.data(), text.size());
     std::vector<std::uint8_t> response(kMessageBytes);
     unsigned int length = static_cast<unsigned int>(response.size());
-    hr = SetCommand(Us(g_DetectedInterfaceID), Us(kAtTunnelServiceId), kDeviceServiceCid,
+    hr = SetCommand(ApiText(g_DetectedInterfaceID), ApiText(kAtTunnelServiceId), kDeviceServiceCid,
                     static_cast<unsigned int>(message.size()), message.data(), &length, response.data());
     if (hr == 0 && length > 0) {
       const std::u16string wide =

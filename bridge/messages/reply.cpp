@@ -18,4 +18,9 @@ void WriteReplyNumber(char16_t* reply, std::uint32_t value) {
   WriteReply(reply, std::u16string(digits.begin(), digits.end()));
 }
 
+long AnswerResult(char16_t* reply, long result) {
+  if (result != 0) WriteReply(reply, u"ERROR");
+  return result;
+}
+
 }  // namespace vexel

@@ -1,13 +1,15 @@
 #include "bridge/messages/switches.h"
 
+#include <span>
 #include <vector>
 
-#include "bridge/front_door/interface_selection.h"
 #include "bridge/log/bridge_log.h"
+#include "bridge/mbn/interface_selection.h"
 #include "bridge/mbn/session_api.h"
 #include "bridge/messages/device_services.h"
 #include "bridge/messages/nvm_messages.h"
 #include "bridge/messages/reply.h"
+#include "platform/bytes.h"
 #include "platform/text.h"
 
 namespace vexel {
@@ -15,8 +17,6 @@ namespace vexel {
 MsSarConfig g_MsSarConfig = {};
 
 namespace {
-
-unsigned short* Us(const char16_t* s) { return reinterpret_cast<unsigned short*>(const_cast<char16_t*>(s)); }
 
 constexpr long kNotSupported = static_cast<long>(plat::ERROR_NOT_SUPPORTED);
 
@@ -40,36 +40,56 @@ long UnknownCommand(const char* name, const char16_t* command) {
   return kNotSupported;
 }
 
-// Shared by the enable and mode handlers: a flag byte of SarParamItem set (after `before_write`
-// succeeded, when given) or queried, inside one connection.
-template <class BeforeWrite>
-long FlagCommand(const char* name, const char* what, const char16_t* command, char16_t argument,
-                 std::uint32_t offset, char16_t* reply, BeforeWrite before_write, bool print_polarity) {
+// What every switch command shares: "?" queries, any other argument it knows sets, a text with
+// none is not supported; any failure answers "ERROR". A command that reaches the modem holds its
+// ConnectionScope around this.
+template <class Set, class Query>
+long SwitchCommand(const char* name, const char* what, const char16_t* command, char16_t argument, char16_t* reply,
+                   Set set, Query query) {
   long result = 0;
-  if (!argument) {
-    result = UnknownCommand(name, command);
-  } else if (argument == u'0' || argument == u'1') {
-    LogLine("%s: Handle set_%s()=%c\n", name, what, static_cast<char>(argument));
-    result = ConnectMBIMInterface();
-    if (result >= 0) {
-      result = before_write(reply);
-      if (result == 0) result = WriteFlag(offset, static_cast<std::uint8_t>(argument - u'0'));
-    }
-  } else {
+  if (argument == u'?') {
     LogLine("%s: Handle get_%s()\n", name, what);
-    result = ConnectMBIMInterface();
-    if (result >= 0) {
-      std::uint8_t value = 0;
-      result = ReadFlag(offset, &value);
-      if (result == 0) {
-        if (print_polarity) ConsolePrintf("mbim_gpio_low_active: %d\n", value);
-        WriteReplyNumber(reply, value);
-      }
-    }
+    result = query();
+  } else if (argument) {
+    LogLine("%s: Handle set_%s()=%c\n", name, what, static_cast<char>(argument));
+    result = set(argument);
+  } else {
+    result = UnknownCommand(name, command);
   }
-  DisconnectInterface();
-  if (result != 0) WriteReply(reply, u"ERROR");
-  return result;
+  return AnswerResult(reply, result);
+}
+
+// A switch kept in a flag byte of SarParamItem (enable, mode), in one connection: the set writes
+// the byte once `before_write` succeeded, the query answers the byte as a decimal number.
+template <class BeforeWrite>
+long FlagSwitch(const char* name, const char* what, const char16_t* command, char16_t* reply, std::uint32_t offset,
+                BeforeWrite before_write, bool print_polarity) {
+  ConnectionScope connection;
+  auto set = [&](char16_t argument) {
+    long result = connection.Connect();
+    if (result < 0) return result;
+    result = before_write(argument);
+    if (result != 0) return result;
+    return WriteFlag(offset, static_cast<std::uint8_t>(argument - u'0'));
+  };
+  auto query = [&] {
+    long result = connection.Connect();
+    if (result < 0) return result;
+    std::uint8_t value = 0;
+    result = ReadFlag(offset, &value);
+    if (result != 0) return result;
+    if (print_polarity) ConsolePrintf("mbim_gpio_low_active: %d\n", value);
+    WriteReplyNumber(reply, value);
+    return 0L;
+  };
+  return SwitchCommand(name, what, command, SelectArgument(command, u"01?"), reply, set, query);
+}
+
+// The query of a registry switch: the stored value, as every reader sees it, as the reply.
+long QueryStored(const char* name, const char* what, const char16_t* value_name, char16_t* reply) {
+  WriteReplyNumber(reply, ReadSwitchValue(value_name));
+  LogLine("%s: get_%s(): %ls\n", name, what, reply);
+  return 0;
 }
 
 }  // namespace
@@ -149,7 +169,7 @@ long Set_MBIM_CID_MS_SAR_CONFIG(const MsSarConfig& config, char16_t* reply) {
   std::array<std::uint8_t, MsSarConfig::kBytes> request = config.Serialize();
   std::vector<std::uint8_t> response(kMessageBytes);
   unsigned int length = static_cast<unsigned int>(response.size());
-  const long hr = SetCommand(Us(g_DetectedInterfaceID), Us(kMsSarServiceId), kDeviceServiceCid,
+  const long hr = SetCommand(ApiText(g_DetectedInterfaceID), ApiText(kMsSarServiceId), kDeviceServiceCid,
                              static_cast<unsigned int>(request.size()), request.data(), &length, response.data());
   if (hr != 0) {
     WriteReply(reply, u"ERROR");
@@ -159,8 +179,9 @@ long Set_MBIM_CID_MS_SAR_CONFIG(const MsSarConfig& config, char16_t* reply) {
     LogLine("%s: ResponseLength is 0\n", kName);
   } else {
     using L = MsSarConfigResponseLayout;
-    // Fields past the end of a short response are not there to log.
-    auto field = [&](std::size_t at) -> unsigned { return at + 4 <= length ? GetU32(response.data() + at) : 0u; };
+    // Fields past the end of a short response are not there to log: they read as 0.
+    plat::LeReader fields(std::span<const std::uint8_t>(response.data(), length));
+    auto field = [&](std::size_t at) -> unsigned { return fields.U32(at); };
     const std::uint32_t count = field(L::kElementCount);
     LogLine("%s: SARMode: %u\n", kName, field(L::kMode));
     LogLine("%s: SARBackOffStatus: %u\n", kName, field(L::kBackOffStatus));
@@ -176,78 +197,57 @@ long Set_MBIM_CID_MS_SAR_CONFIG(const MsSarConfig& config, char16_t* reply) {
 }
 
 long ApiHandleBodySarEnable(const char16_t* command, char16_t* reply) {
-  static const char* const kName = "ApiHandleBodySarEnable";
   WriteReply(reply, u"OK");
   g_MsSarConfig.SAR_BackOffIndex = ReadSwitchValue(kBodySarOnValue);
-  const char16_t argument = SelectArgument(command, u"01?");
-  return FlagCommand(
-      kName, "BodySarEnable", command, argument, SarParamItem::kEnableOffset, reply,
-      [argument](char16_t* r) {
-        g_MsSarConfig.backoff_status = static_cast<std::uint32_t>(argument - u'0');
-        return Set_MBIM_CID_MS_SAR_CONFIG(g_MsSarConfig, r);
-      },
-      false);
+  return FlagSwitch("ApiHandleBodySarEnable", "BodySarEnable", command, reply, SarParamItem::kEnableOffset,
+                    [reply](char16_t argument) {
+                      g_MsSarConfig.backoff_status = static_cast<std::uint32_t>(argument - u'0');
+                      return Set_MBIM_CID_MS_SAR_CONFIG(g_MsSarConfig, reply);
+                    },
+                    false);
 }
 
 long ApiHandleBodySarMode(const char16_t* command, char16_t* reply) {
-  static const char* const kName = "ApiHandleBodySarMode";
   WriteReply(reply, u"OK");
-  const char16_t argument = SelectArgument(command, u"01?");
-  return FlagCommand(
-      kName, "BodySarMode", command, argument, SarParamItem::kPolarityOffset, reply, [](char16_t*) { return 0L; }, true);
+  return FlagSwitch("ApiHandleBodySarMode", "BodySarMode", command, reply, SarParamItem::kPolarityOffset,
+                    [](char16_t) { return 0L; }, true);
 }
 
 long ApiHandleBodySarON(const char16_t* command, char16_t* reply) {
   static const char* const kName = "ApiHandleBodySarON";
+  static const char* const kWhat = "BodySarON";
+  ConnectionScope connection;
   WriteReply(reply, u"OK");
   g_MsSarConfig.backoff_status = 1;
-  const char16_t argument = SelectArgument(command, u"01?");
-  long result = 0;
-  if (argument == u'0' || argument == u'1') {
-    LogLine("%s: Handle set_BodySarON()=%c\n", kName, static_cast<char>(argument));
-    LogLine("%s: SAR_BackOffIndex=%c\n", kName, static_cast<char>(argument));
-    const std::uint32_t index = static_cast<std::uint32_t>(argument - u'0');
-    g_MsSarConfig.SAR_BackOffIndex = index;
-    result = ConnectMBIMInterface();
-    if (result >= 0) {
-      result = Set_MBIM_CID_MS_SAR_CONFIG(g_MsSarConfig, reply);
-      // A registry write that fails is logged and does not change the outcome.
-      if (result == 0)
-        WriteRegistryDWORD(plat::RegistryHive::kLocalMachine, kSarRegistryKey, kBodySarOnValue, index);
-    }
-  } else if (argument == u'?') {
-    LogLine("%s: Handle get_BodySarON()\n", kName);
-    WriteReplyNumber(reply, ReadSwitchValue(kBodySarOnValue));
-    LogLine("%s: get_BodySarON(): %ls\n", kName, reply);
-  } else {
-    result = UnknownCommand(kName, command);
-  }
-  DisconnectInterface();
-  if (result != 0) WriteReply(reply, u"ERROR");
-  return result;
+  return SwitchCommand(
+      kName, kWhat, command, SelectArgument(command, u"01?"), reply,
+      [&](char16_t argument) {
+        LogLine("%s: SAR_BackOffIndex=%c\n", kName, static_cast<char>(argument));
+        const std::uint32_t index = static_cast<std::uint32_t>(argument - u'0');
+        g_MsSarConfig.SAR_BackOffIndex = index;
+        long result = connection.Connect();
+        if (result < 0) return result;
+        result = Set_MBIM_CID_MS_SAR_CONFIG(g_MsSarConfig, reply);
+        // A registry write that fails is logged and does not change the outcome.
+        if (result == 0) WriteRegistryDWORD(plat::RegistryHive::kLocalMachine, kSarRegistryKey, kBodySarOnValue, index);
+        return result;
+      },
+      [&] { return QueryStored(kName, kWhat, kBodySarOnValue, reply); });
 }
 
+// Only the registry: no connection, no modem traffic.
 long ApiHandleBodySarProfile(const char16_t* command, char16_t* reply) {
   static const char* const kName = "ApiHandleBodySarProfile";
+  static const char* const kWhat = "BodySarProfile";
   WriteReply(reply, u"OK");
-  const char16_t argument = SelectArgument(command, u"012?");
-  if (argument == u'0' || argument == u'1' || argument == u'2') {
-    LogLine("%s: Handle set_BodySarProfile()=%c\n", kName, static_cast<char>(argument));
-    if (WriteRegistryDWORD(plat::RegistryHive::kLocalMachine, kSarRegistryKey, kBodySarProfileValue,
-                           static_cast<std::uint32_t>(argument - u'0')) == 0) {
-      WriteReply(reply, u"ERROR");
-      return plat::E_FAIL;
-    }
-    return 0;
-  }
-  if (argument == u'?') {
-    LogLine("%s: Handle get_BodySarProfile()\n", kName);
-    WriteReplyNumber(reply, ReadSwitchValue(kBodySarProfileValue));
-    LogLine("%s: get_BodySarProfile(): %ls\n", kName, reply);
-    return 0;
-  }
-  WriteReply(reply, u"ERROR");
-  return UnknownCommand(kName, command);
+  return SwitchCommand(
+      kName, kWhat, command, SelectArgument(command, u"012?"), reply,
+      [](char16_t argument) {
+        const bool stored = WriteRegistryDWORD(plat::RegistryHive::kLocalMachine, kSarRegistryKey,
+                                               kBodySarProfileValue, static_cast<std::uint32_t>(argument - u'0')) != 0;
+        return stored ? 0L : static_cast<long>(plat::E_FAIL);
+      },
+      [&] { return QueryStored(kName, kWhat, kBodySarProfileValue, reply); });
 }
 
 }  // namespace vexel

@@ -4,12 +4,16 @@
 
 #include <cstring>
 #include <memory>
+#include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bridge/front_door/at_interface.h"
 #include "bridge/log/bridge_log.h"
+#include "bridge/mbn/session.h"
 #include "bridge/messages/records.h"
+#include "platform/bytes.h"
 #include "platform/registry.h"
 #include "platform/text.h"
 #include "sim/modem_config.h"
@@ -139,6 +143,12 @@ TEST_F(FrontDoorTest, ProbeOpensBothServicesAndAnswersOk) {
     EXPECT_EQ(Of(kMsSar, "open").size(), 1u);
     EXPECT_EQ(Of(kNvm, "open").size(), 1u);
     EXPECT_EQ(Of(kNvm, "close").size(), 1u);  // disconnected before answering
+    // Each service in a connection of its own: the first one's session is closed by the
+    // disconnect between the two.
+    std::vector<std::pair<std::u16string, std::string>> steps;
+    for (const auto& r : sim::testing::Requests()) steps.emplace_back(r.service, r.op);
+    EXPECT_EQ(steps, (std::vector<std::pair<std::u16string, std::string>>{
+                         {kMsSar, "open"}, {kMsSar, "close"}, {kNvm, "open"}, {kNvm, "close"}}));
   }
 }
 
@@ -214,6 +224,45 @@ TEST_F(FrontDoorTest, TheFirstOfSeveralInterfacesIsChosen) {
   }
 }
 
+// Whatever way a command ends, its connection ends with it: nothing stays connected and no
+// command session stays open for the next command to inherit.
+TEST_F(FrontDoorTest, EveryCommandEndsDisconnected) {
+  struct Case {
+    const char* ini;
+    std::u16string text;
+    bool table;  // a power-table record is passed
+    bool kestrel;
+  };
+  const Case cases[] = {
+      {"", u"AT\r\n", false, false},
+      {"[services]\nnvm=0\n", u"AT\r\n", false, false},                    // the second open fails
+      {"[services]\nms_sar=0\n", u"AT\r\n", false, false},                 // the first open fails
+      {"", u"AT+CGSN\r\n", false, false},                                    // the tunnel
+      {"", u"AT+BODYSAREN = 1\r\n", false, false},
+      {"[faults]\nfail=ms_sar:set=0x80070005\n", u"AT+BODYSAREN = 1\r\n", false, false},
+      {"", u"AT+BODYSAREN?\r\n", false, false},
+      {"", u"at+bodysaren=x\r\n", false, false},                             // no known argument
+      {"", u"AT+BODYSARMODE?\r\n", false, false},
+      {"", u"AT+BODYSARON = 1\r\n", false, false},
+      {"", u"AT+BODYSARON?\r\n", false, false},                              // registry only
+      {"[faults]\ndrop=nvm:query\n", u"AT+BODYSAR?\r\n", true, false},       // the read times out
+      {"", u"at+bodysar=\r\n", true, false},
+      {"[module]\nfamily=kestrel\n", u"at+bodysar=\r\n", true, true},
+      {"[module]\nfamily=kestrel\n", u"AT+BODYSAR?\r\n", true, true},
+  };
+  for (const Case& c : cases) {
+    sim::testing::ResetAll();
+    Configure(c.ini);
+    std::vector<std::uint8_t> record(vexel::MaxTxPwrRecord::kSize);
+    Send(c.text, c.table ? record.data() : nullptr, c.kestrel);
+    const std::string what = plat::Utf16ToUtf8(c.text) + " with [" + c.ini + "]";
+    EXPECT_EQ(vexel::bInterfaceConnected, plat::FALSE) << what;
+    EXPECT_FALSE(vexel::g_MbnDeviceServicesContext) << what;
+    for (const std::u16string& service : {kMsSar, kNvm, kTunnel})
+      EXPECT_FALSE(sim::testing::IsCommandSessionOpen(service)) << what;
+  }
+}
+
 // ---- Switches ---------------------------------------------------------------------------------------
 
 TEST_F(FrontDoorTest, EnableSendsTheSarConfigurationThenTheFlagByte) {
@@ -240,8 +289,8 @@ TEST_F(FrontDoorTest, EnableOffReappliesTheStoredBackOffState) {
   EXPECT_EQ(Send(u"AT+BODYSAREN = 0\r\n").result, 0);
   const auto config = Of(kMsSar, "set");
   ASSERT_EQ(config.size(), 1u);
-  EXPECT_EQ(vexel::GetU32(config[0].data.data() + 4), 0u);   // backoff_status
-  EXPECT_EQ(vexel::GetU32(config[0].data.data() + 24), 0u);  // SAR_BackOffIndex
+  EXPECT_EQ(plat::ReadU32(config[0].data, 4), 0u);   // backoff_status
+  EXPECT_EQ(plat::ReadU32(config[0].data, 24), 0u);  // SAR_BackOffIndex
 }
 
 TEST_F(FrontDoorTest, FailedSarConfigurationWritesNoFlag) {
@@ -299,8 +348,8 @@ TEST_F(FrontDoorTest, OnStoresTheIndexAfterASuccessfulConfigurationOnly) {
   EXPECT_EQ(Registry(u"Body_Sar_ON"), 0u);
   const auto config = Of(kMsSar, "set");
   ASSERT_EQ(config.size(), 1u);
-  EXPECT_EQ(vexel::GetU32(config[0].data.data() + 4), 1u);  // back-off status always enabled
-  EXPECT_EQ(vexel::GetU32(config[0].data.data() + 24), 0u);
+  EXPECT_EQ(plat::ReadU32(config[0].data, 4), 1u);  // back-off status always enabled
+  EXPECT_EQ(plat::ReadU32(config[0].data, 24), 0u);
   sim::testing::ResetAll();
   const Answer q = Send(u"AT+BODYSARON?\r\n");
   EXPECT_EQ(q.reply, u"0");
@@ -343,8 +392,8 @@ TEST_F(FrontDoorTest, OspreyProfileChoosesTheTableOffset) {
     ASSERT_EQ(Send(u"AT+BODYSAR?\r\n", record.data()).result, 0);
     const auto reads = Of(kNvm, "query");
     ASSERT_EQ(reads.size(), 1u);
-    EXPECT_EQ(vexel::GetU32(reads[0].data.data() + 4), c.offset);
-    EXPECT_EQ(vexel::GetU32(reads[0].data.data() + 8), 1448u);
+    EXPECT_EQ(plat::ReadU32(reads[0].data, 4), c.offset);
+    EXPECT_EQ(plat::ReadU32(reads[0].data, 8), 1448u);
   }
 }
 
@@ -358,7 +407,7 @@ TEST_F(FrontDoorTest, OspreyQueryCopiesTheTableBehindTheCallersHeader) {
   ASSERT_GE(item.size(), 2898u);
   EXPECT_TRUE(std::equal(record.begin() + 6, record.end(), item.begin() + 1450));
   for (int i = 0; i < 6; ++i) EXPECT_EQ(record[i], 0xA5);
-  EXPECT_NE(console_.find("max_tx_pwr_4g.numOverrideElts: " + std::to_string(vexel::GetU16(item.data() + 1450 + 366))),
+  EXPECT_NE(console_.find("max_tx_pwr_4g.numOverrideElts: " + std::to_string(*plat::ReadU16(item, 1450 + 366))),
             std::string::npos)
       << console_;
 }
@@ -369,10 +418,11 @@ TEST_F(FrontDoorTest, OspreySetChangesOnlyTheCountedElementsAndTheCounts) {
   auto record = OspreyRecord();
   std::uint8_t* image = record.data() + 6;
   std::fill(image, image + 1448, 0xEE);  // what lies beyond the counts must not be taken
-  vexel::PutU16(image + 2, 6);
-  vexel::PutU16(image + 366, 45);
-  for (int i = 0; i < 6; ++i) vexel::PutU16(image + 4 + 12 * i, static_cast<std::uint16_t>(100 + i));
-  for (int i = 0; i < 45; ++i) vexel::PutU16(image + 368 + 12 * i, static_cast<std::uint16_t>(200 + i));
+  plat::LeWriter table(std::span(image, 1448));
+  table.U16(2, 6).U16(366, 45);
+  for (int i = 0; i < 6; ++i) table.U16(4 + 12 * i, static_cast<std::uint16_t>(100 + i));
+  for (int i = 0; i < 45; ++i) table.U16(368 + 12 * i, static_cast<std::uint16_t>(200 + i));
+  ASSERT_TRUE(table.ok());
   const Answer a = Send(u"at+bodysar=\r\n", record.data());
   EXPECT_EQ(a.result, 0);
   EXPECT_EQ(a.reply, u"OK");
@@ -398,8 +448,7 @@ TEST_F(FrontDoorTest, OspreySetWithZeroCountsKeepsEveryElement) {
   auto record = OspreyRecord();
   ASSERT_EQ(Send(u"AT+BODYSAR=\r\n", record.data()).result, 0);  // "at+bodysar=" in any case
   Bytes expected = before;
-  vexel::PutU16(expected.data() + 1450 + 2, 0);
-  vexel::PutU16(expected.data() + 1450 + 366, 0);
+  ASSERT_TRUE(plat::LeWriter(expected).U16(1450 + 2, 0).U16(1450 + 366, 0).ok());
   EXPECT_EQ(Item(), expected);
 }
 
@@ -407,8 +456,9 @@ TEST_F(FrontDoorTest, OspreySetBeyondTheCapacitiesIsRefusedUnsent) {
   for (const auto& counts : {std::pair<int, int>{31, 0}, std::pair<int, int>{0, 91}}) {
     sim::testing::ResetAll();
     auto record = OspreyRecord();
-    vexel::PutU16(record.data() + 8, static_cast<std::uint16_t>(counts.first));
-    vexel::PutU16(record.data() + 372, static_cast<std::uint16_t>(counts.second));
+    plat::LeWriter(record)
+        .U16(8, static_cast<std::uint16_t>(counts.first))
+        .U16(372, static_cast<std::uint16_t>(counts.second));
     const Answer a = Send(u"at+bodysar=\r\n", record.data());
     EXPECT_NE(a.result, 0);
     EXPECT_EQ(a.reply, u"ERROR");
@@ -452,6 +502,21 @@ TEST_F(FrontDoorTest, KestrelSetKeepsTheFlagsAndTheHeadsOfTablesOneAndTwo) {
   for (std::size_t i = 0; i < 626; ++i) {
     const bool kept = i < 2 || (i >= 210 && i < 226) || (i >= 418 && i < 434);
     ASSERT_EQ(after[i], kept ? before[i] : record[4 + i]) << "item byte " << i;
+  }
+}
+
+TEST_F(FrontDoorTest, ValueSetsAreAnnouncedBeforeOrAfterConnectingByFamily) {
+  // Osprey checks the caller's counts before it connects; Kestrel connects first.
+  for (const bool kestrel : {false, true}) {
+    sim::testing::ResetAll();
+    Configure(kestrel ? "[module]\nfamily=kestrel\n" : "");
+    std::vector<std::uint8_t> record(vexel::MaxTxPwrRecord::kSize);
+    ASSERT_EQ(Send(u"at+bodysar=\r\n", record.data(), kestrel).result, 0);
+    const auto announced = console_.find("Handle set_BodySarValue()\n");
+    const auto connected = console_.find("\tConnectMBIMInterface\n");
+    ASSERT_NE(announced, std::string::npos) << console_;
+    ASSERT_NE(connected, std::string::npos) << console_;
+    EXPECT_EQ(announced < connected, !kestrel) << console_;
   }
 }
 

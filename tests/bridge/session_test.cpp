@@ -233,6 +233,7 @@ struct CompletionCase {
   unsigned int expected_len;  // what *pulResponseLength holds afterwards
   bool buffer_untouched;
   const char* modem_ini = "";
+  const char* logged = "";  // a line the request leaves in the log (after its time prefix)
 };
 
 void PrintTo(const CompletionCase& c, std::ostream* os) { *os << c.name; }
@@ -251,13 +252,18 @@ TEST_P(CompletionTest, ResultLengthAndBuffer) {
   std::vector<unsigned char> out(c.capacity + 8, 0xEE);
   unsigned int len = c.capacity;
   long r = 0;
+  testing::internal::CaptureStdout();
   if (c.op == Op::kOpen)
     r = OpenCommandSession(service.get());
   else if (c.op == Op::kSet)
     r = SetCommand(nullptr, service.get(), 1, sizeof cmd, cmd, &len, out.data());
   else
     r = QueryCommand(nullptr, service.get(), 1, sizeof cmd, cmd, &len, out.data());
+  const std::string log = testing::internal::GetCapturedStdout();
   EXPECT_EQ(r, c.expected);
+  if (*c.logged) {
+    EXPECT_NE(log.find(std::string("\t") + c.logged), std::string::npos) << log;
+  }
   EXPECT_EQ(len, c.expected_len);
   if (c.buffer_untouched) {
     for (unsigned char b : out) ASSERT_EQ(b, 0xEE);
@@ -267,6 +273,8 @@ TEST_P(CompletionTest, ResultLengthAndBuffer) {
     EXPECT_EQ(out[c.capacity], 0xEE);  // nothing past the capacity
   }
 }
+
+constexpr std::int32_t kNotFoundStatus = static_cast<std::int32_t>(0x80070490u);
 
 sim::ServiceReply Failed(std::uint32_t status) {
   sim::ServiceReply r;
@@ -279,6 +287,10 @@ sim::ServiceReply NoArray() {
   r.has_payload = false;
   return r;
 }
+
+// The NVM service refuses every command session; the refusal is what the requests log.
+const char kRefusedSession[] = "[faults]\nfail=nvm:open=0x80070490\n";
+const char kNoNvmService[] = "[services]\nnvm=0\n";
 
 // The modem's completions carry other ids than the requests were given: none is taken.
 const char kForeignIds[] = "[faults]\nrequest_id_mismatch=nvm\nsession_open=nvm\n";
@@ -306,7 +318,21 @@ INSTANTIATE_TEST_SUITE_P(
         CompletionCase{"SetCompletedUnderAnotherIdTimesOut", Op::kSet, Reply({1, 2, 3}), 16, kTimedOut, 16, true,
                        kForeignIds},
         CompletionCase{"OpenCompletedUnderAnotherIdTimesOut", Op::kOpen, Reply({1, 2, 3}), 16, kTimedOut, 16, true,
-                       kForeignOpenId}),
+                       kForeignOpenId},
+        // The lines carry the refusal itself, not whatever error the thread last saw.
+        CompletionCase{"OpenRefusedLogsTheStatus", Op::kOpen, Reply({1}), 16, static_cast<long>(kNotFoundStatus), 16,
+                       true, kRefusedSession, "OpenCommandSession: g_MbnStatus FAILED: 0x80070490\n"},
+        CompletionCase{"QueryWithARefusedSessionLogsTheRefusal", Op::kQuery, Reply({1}), 16, 50, 16, true,
+                       kRefusedSession, "QueryCommand: OpenCommandSession FAILED: 0x80070490\n"},
+        CompletionCase{"SetWithARefusedSessionLogsTheRefusalUnnamed", Op::kSet, Reply({1}), 16, 50, 16, true,
+                       kRefusedSession, "OpenCommandSession FAILED: 0x80070490\n"},
+        CompletionCase{"OpenOfAnAbsentServiceLogsTheLookUp", Op::kOpen, Reply({1}), 16,
+                       static_cast<long>(kNotFoundStatus), 16, true, kNoNvmService,
+                       "OpenCommandSession: GetDeviceService FAILED: 0x80070490\n"},
+        CompletionCase{"QueryOfAnAbsentServiceLogsTheLookUp", Op::kQuery, Reply({1}), 16, 50, 16, true, kNoNvmService,
+                       "QueryCommand: OpenCommandSession FAILED: 0x80070490\n"},
+        CompletionCase{"SetOfAnAbsentServiceLogsTheLookUp", Op::kSet, Reply({1}), 16, 50, 16, true, kNoNvmService,
+                       "OpenCommandSession FAILED: 0x80070490\n"}),
     [](const ::testing::TestParamInfo<CompletionCase>& p) { return std::string(p.param.name); });
 
 TEST_F(SessionTest, MissingCompletionTimesOut) {
@@ -646,6 +672,37 @@ TEST_F(SessionTest, QueryCompletionIsEchoedToStandardOutputAtEveryLevel) {
   EXPECT_EQ(QueryCommand(nullptr, service.get(), 1, 0, nullptr, &len, out), 0);
   plat::SleepMs(10);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "Query command data: 0A FF \n");
+}
+
+// The query completion echoes the payload it read, before it is known to be awaited; an array it
+// cannot read as bytes is neither echoed nor stored.
+TEST(Sink, EchoesOnlyAQueryPayloadItCanRead) {
+  struct Case {
+    const char* name;
+    plat::VARTYPE vt;
+    plat::ULONG elements;
+    const char* echoed;
+  };
+  const Case cases[] = {
+      {"Bytes", plat::VT_UI1, 2, "Query command data: 00 01 \n"},
+      {"NoBytes", plat::VT_UI1, 0, "Query command data: \n"},
+      {"FourByteElements", plat::VT_UI4, 2, ""},
+  };
+  vexel::DebugLevel = 0;
+  vexel::CMbnSinks sink;
+  for (const Case& c : cases) {
+    plat::SAFEARRAYBOUND bound{c.elements, 0};
+    plat::UniqueSafeArray data(plat::SafeArrayCreate(c.vt, 1, &bound));
+    ASSERT_TRUE(data) << c.name;
+    for (plat::LONG i = 0; i < static_cast<plat::LONG>(c.elements); ++i) {
+      std::uint32_t value = static_cast<std::uint32_t>(i);
+      ASSERT_EQ(plat::SafeArrayPutElement(data.get(), &i, &value), plat::S_OK) << c.name;
+    }
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(sink.OnQueryCommandComplete(nullptr, 0, data.get(), plat::S_OK, 1), plat::S_OK) << c.name;
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), c.echoed) << c.name;
+  }
+  vexel::DebugLevel = 2;
 }
 
 TEST(WaitResult, TimeOutAndFailureMapping) {
