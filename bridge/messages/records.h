@@ -12,15 +12,6 @@
 
 namespace vexel {
 
-// ---- Little-endian access by pointer ---------------------------------------------------------------
-
-// TO BE REMOVED once the control library's record code reads and writes through platform/bytes.h:
-// it is their last user (the bridge uses none of them). Unchecked, like the pointer they take.
-inline std::uint16_t GetU16(const std::uint8_t* p) { return plat::LeReader(std::span(p, 2)).U16(0); }
-inline std::uint32_t GetU32(const std::uint8_t* p) { return plat::LeReader(std::span(p, 4)).U32(0); }
-inline void PutU16(std::uint8_t* p, std::uint16_t v) { plat::LeWriter(std::span(p, 2)).U16(0, v); }
-inline void PutU32(std::uint8_t* p, std::uint32_t v) { plat::LeWriter(std::span(p, 4)).U32(0, v); }
-
 // ---- Vendor NVM messages -------------------------------------------------------------------------
 
 struct NvmReadRequestLayout {
