@@ -77,14 +77,6 @@ HRESULT CMbnSinks::OnDisconnectComplete(plat::IMbnConnection*, ULONG, HRESULT) {
 }
 HRESULT CMbnSinks::OnConnectStateChange(plat::IMbnConnection*) { return S_OK; }
 HRESULT CMbnSinks::OnVoiceCallStateChange(plat::IMbnConnection*) { return S_OK; }
-HRESULT CMbnSinks::OnQuerySupportedCommandsComplete(plat::IMbnDeviceService*, plat::SAFEARRAY*, HRESULT, ULONG) {
-  return S_OK;
-}
-HRESULT CMbnSinks::OnEventNotification(plat::IMbnDeviceService*, ULONG, plat::SAFEARRAY*) { return S_OK; }
-HRESULT CMbnSinks::OnOpenDataSessionComplete(plat::IMbnDeviceService*, HRESULT, ULONG) { return S_OK; }
-HRESULT CMbnSinks::OnCloseDataSessionComplete(plat::IMbnDeviceService*, HRESULT, ULONG) { return S_OK; }
-HRESULT CMbnSinks::OnWriteDataComplete(plat::IMbnDeviceService*, HRESULT, ULONG) { return S_OK; }
-HRESULT CMbnSinks::OnInterfaceStateChange(plat::BSTR, plat::MBN_DEVICE_SERVICES_INTERFACE_STATE) { return S_OK; }
 
 // ---- Device-service completions -----------------------------------------------------------------
 

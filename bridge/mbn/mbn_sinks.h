@@ -5,6 +5,7 @@
 #pragma once
 
 #include "platform/mbn.h"
+#include "platform/mbn_events.h"
 
 namespace vexel {
 
@@ -15,7 +16,7 @@ class CMbnSinks final : public plat::IMbnRadioEvents,
                         public plat::IMbnInterfaceManagerEvents,
                         public plat::IMbnConnectionManagerEvents,
                         public plat::IMbnConnectionEvents,
-                        public plat::IMbnDeviceServicesEvents {
+                        public plat::DeviceServicesEventsDefaults {
  public:
   CMbnSinks() = default;
   ~CMbnSinks() = default;
@@ -64,10 +65,7 @@ class CMbnSinks final : public plat::IMbnRadioEvents,
                                                  plat::HRESULT status) override;
   plat::HRESULT TXL_STDCALL OnConnectStateChange(plat::IMbnConnection* newConnection) override;
   plat::HRESULT TXL_STDCALL OnVoiceCallStateChange(plat::IMbnConnection* newConnection) override;
-  // IMbnDeviceServicesEvents
-  plat::HRESULT TXL_STDCALL OnQuerySupportedCommandsComplete(plat::IMbnDeviceService* deviceService,
-                                                             plat::SAFEARRAY* commandIDList, plat::HRESULT status,
-                                                             plat::ULONG requestID) override;
+  // IMbnDeviceServicesEvents (the rest answer S_OK in the base)
   plat::HRESULT TXL_STDCALL OnOpenCommandSessionComplete(plat::IMbnDeviceService* deviceService,
                                                          plat::HRESULT status, plat::ULONG requestID) override;
   plat::HRESULT TXL_STDCALL OnCloseCommandSessionComplete(plat::IMbnDeviceService* deviceService,
@@ -78,18 +76,8 @@ class CMbnSinks final : public plat::IMbnRadioEvents,
   plat::HRESULT TXL_STDCALL OnQueryCommandComplete(plat::IMbnDeviceService* deviceService, plat::ULONG responseID,
                                                    plat::SAFEARRAY* deviceServiceData, plat::HRESULT status,
                                                    plat::ULONG requestID) override;
-  plat::HRESULT TXL_STDCALL OnEventNotification(plat::IMbnDeviceService* deviceService, plat::ULONG eventID,
-                                                plat::SAFEARRAY* deviceServiceData) override;
-  plat::HRESULT TXL_STDCALL OnOpenDataSessionComplete(plat::IMbnDeviceService* deviceService, plat::HRESULT status,
-                                                      plat::ULONG requestID) override;
-  plat::HRESULT TXL_STDCALL OnCloseDataSessionComplete(plat::IMbnDeviceService* deviceService, plat::HRESULT status,
-                                                       plat::ULONG requestID) override;
-  plat::HRESULT TXL_STDCALL OnWriteDataComplete(plat::IMbnDeviceService* deviceService, plat::HRESULT status,
-                                                plat::ULONG requestID) override;
   plat::HRESULT TXL_STDCALL OnReadData(plat::IMbnDeviceService* deviceService,
                                        plat::SAFEARRAY* deviceServiceData) override;
-  plat::HRESULT TXL_STDCALL OnInterfaceStateChange(plat::BSTR interfaceID,
-                                                   plat::MBN_DEVICE_SERVICES_INTERFACE_STATE stateChange) override;
 
  private:
   plat::RefCount ref_;

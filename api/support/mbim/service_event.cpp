@@ -97,11 +97,6 @@ bool CDefaultServiceEvent::AppendLocked(plat::SAFEARRAY* data, long* appended) {
   return true;
 }
 
-plat::HRESULT CDefaultServiceEvent::OnQuerySupportedCommandsComplete(plat::IMbnDeviceService*, plat::SAFEARRAY*,
-                                                                     plat::HRESULT, plat::ULONG) {
-  return plat::S_OK;
-}
-
 plat::HRESULT CDefaultServiceEvent::OnOpenCommandSessionComplete(plat::IMbnDeviceService*, plat::HRESULT status,
                                                                  plat::ULONG requestID) {
   Log(kLevelFailure, "[info]OnOpenCommandSessionComplete status=0x%x, requestID=%d", Bits(status), AsInt(requestID));
@@ -155,10 +150,6 @@ plat::HRESULT CDefaultServiceEvent::OnQueryCommandComplete(plat::IMbnDeviceServi
   return plat::S_OK;
 }
 
-plat::HRESULT CDefaultServiceEvent::OnEventNotification(plat::IMbnDeviceService*, plat::ULONG, plat::SAFEARRAY*) {
-  return plat::S_OK;
-}
-
 plat::HRESULT CDefaultServiceEvent::OnOpenDataSessionComplete(plat::IMbnDeviceService*, plat::HRESULT, plat::ULONG) {
   if (data_session_) data_session_->Set();
   return plat::S_OK;
@@ -169,20 +160,12 @@ plat::HRESULT CDefaultServiceEvent::OnCloseDataSessionComplete(plat::IMbnDeviceS
   return plat::S_OK;
 }
 
-plat::HRESULT CDefaultServiceEvent::OnWriteDataComplete(plat::IMbnDeviceService*, plat::HRESULT, plat::ULONG) {
-  return plat::S_OK;
-}
-
 plat::HRESULT CDefaultServiceEvent::OnReadData(plat::IMbnDeviceService*, plat::SAFEARRAY* deviceServiceData) {
   std::lock_guard<std::mutex> lock(lock_);
   if (detached_) return plat::S_OK;
   long appended = 0;
   AppendLocked(deviceServiceData, &appended);
   if (response_) response_->Set();
-  return plat::S_OK;
-}
-
-plat::HRESULT CDefaultServiceEvent::OnInterfaceStateChange(plat::BSTR, plat::MBN_DEVICE_SERVICES_INTERFACE_STATE) {
   return plat::S_OK;
 }
 

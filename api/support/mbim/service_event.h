@@ -10,6 +10,7 @@
 #include "api/support/mbim/channel_log.h"
 #include "platform/com.h"
 #include "platform/mbn.h"
+#include "platform/mbn_events.h"
 #include "platform/sync.h"
 
 namespace IGlobalTools {
@@ -23,7 +24,7 @@ inline constexpr plat::DWORD kDataSessionWaitMs = 5000;
 // The sink of the device-services events. It refers to nothing of the channel that advised it, so
 // a completion the platform delivers after the channel is gone finds everything it touches alive
 // (the platform holds a reference on the sink for the length of each call).
-class CDefaultServiceEvent final : public plat::IMbnDeviceServicesEvents {
+class CDefaultServiceEvent final : public plat::DeviceServicesEventsDefaults {
  public:
   // Takes a reference of its own on `log` (which may be null).
   explicit CDefaultServiceEvent(ILog* log);
@@ -53,9 +54,6 @@ class CDefaultServiceEvent final : public plat::IMbnDeviceServicesEvents {
   plat::ULONG TXL_STDCALL Release() override;
 
   // IMbnDeviceServicesEvents
-  plat::HRESULT TXL_STDCALL OnQuerySupportedCommandsComplete(plat::IMbnDeviceService* deviceService,
-                                                             plat::SAFEARRAY* commandIDList, plat::HRESULT status,
-                                                             plat::ULONG requestID) override;
   plat::HRESULT TXL_STDCALL OnOpenCommandSessionComplete(plat::IMbnDeviceService* deviceService,
                                                          plat::HRESULT status, plat::ULONG requestID) override;
   plat::HRESULT TXL_STDCALL OnCloseCommandSessionComplete(plat::IMbnDeviceService* deviceService,
@@ -66,18 +64,12 @@ class CDefaultServiceEvent final : public plat::IMbnDeviceServicesEvents {
   plat::HRESULT TXL_STDCALL OnQueryCommandComplete(plat::IMbnDeviceService* deviceService, plat::ULONG responseID,
                                                    plat::SAFEARRAY* deviceServiceData, plat::HRESULT status,
                                                    plat::ULONG requestID) override;
-  plat::HRESULT TXL_STDCALL OnEventNotification(plat::IMbnDeviceService* deviceService, plat::ULONG eventID,
-                                                plat::SAFEARRAY* deviceServiceData) override;
   plat::HRESULT TXL_STDCALL OnOpenDataSessionComplete(plat::IMbnDeviceService* deviceService, plat::HRESULT status,
                                                       plat::ULONG requestID) override;
   plat::HRESULT TXL_STDCALL OnCloseDataSessionComplete(plat::IMbnDeviceService* deviceService,
                                                        plat::HRESULT status, plat::ULONG requestID) override;
-  plat::HRESULT TXL_STDCALL OnWriteDataComplete(plat::IMbnDeviceService* deviceService, plat::HRESULT status,
-                                                plat::ULONG requestID) override;
   plat::HRESULT TXL_STDCALL OnReadData(plat::IMbnDeviceService* deviceService,
                                        plat::SAFEARRAY* deviceServiceData) override;
-  plat::HRESULT TXL_STDCALL OnInterfaceStateChange(plat::BSTR interfaceID,
-                                                   plat::MBN_DEVICE_SERVICES_INTERFACE_STATE stateChange) override;
 
  private:
   ~CDefaultServiceEvent() = default;  // Release destroys
