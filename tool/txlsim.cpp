@@ -11,14 +11,15 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/machine.h"
 #include "platform/registry.h"
 #include "platform/text.h"
-#include "sim/machine.h"
 #include "sim/modem_config.h"
 #include "sim/nvm_store.h"
 #include "sim/services/body_sar_settings.h"
 #include "sim/services/ms_sar_service.h"
 #include "sim/services/sar_param_item.h"
+#include "sim/sim.h"
 #include "tool/txlsim_service.h"
 
 namespace {
@@ -142,7 +143,7 @@ std::string RegistryValue(plat::RegistryKey* key, const char16_t* name) {
 }
 
 int Show() {
-  const fs::path dir = sim::MachineDir();
+  const fs::path dir = plat::MachineDir();
   const sim::ModemConfig c = sim::LoadModemConfig(dir);
   std::printf("machine folder: %s\n", PathText(dir).c_str());
   std::printf("modem.ini: %s\n", fs::exists(dir / "modem" / "modem.ini") ? "present" : "absent (embedded default)");
@@ -237,7 +238,7 @@ int Show() {
 // ---- reset ------------------------------------------------------------------------------------------
 
 int Reset() {
-  const fs::path modem = sim::MachineDir() / "modem";
+  const fs::path modem = plat::MachineDir() / "modem";
   std::vector<fs::path> doomed;
   std::error_code ec;
   if (fs::is_directory(modem / "nvm", ec))
@@ -328,7 +329,7 @@ int Set(const std::string& arg) {
                  arg.c_str());
     return kUsageExit;
   }
-  const fs::path ini = sim::MachineDir() / "modem" / "modem.ini";
+  const fs::path ini = plat::MachineDir() / "modem" / "modem.ini";
   std::error_code ec;
   fs::create_directories(ini.parent_path(), ec);
   const std::string before = ReadText(ini);
@@ -469,7 +470,7 @@ std::optional<std::string> DecodeTraceLine(const std::string& line) {
 }
 
 int Trace() {
-  const fs::path file = sim::MachineDir() / "modem" / "trace.jsonl";
+  const fs::path file = plat::MachineDir() / "modem" / "trace.jsonl";
   std::ifstream in(file, std::ios::binary);
   if (!in) {
     std::printf("no trace at %s (requests are traced when TXL_SIM_TRACE=1)\n", PathText(file).c_str());
@@ -487,6 +488,8 @@ int Trace() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The notebook this tool inspects is the one its platform reaches.
+  sim::RegisterWithPlatform();
   std::vector<std::string> args;
   for (int i = 1; i < argc; ++i) args.emplace_back(argv[i] ? argv[i] : "");
   if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
