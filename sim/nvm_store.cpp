@@ -6,14 +6,8 @@
 
 #include "platform/fs.h"
 #include "platform/whole_file.h"
-#include "sim/services/sar_param_item.h"
 
 namespace sim {
-
-std::vector<std::uint8_t> FactoryNvmItem(ModemFamily family, std::uint32_t item) {
-  if (item == services::kSarParamItem) return services::FactorySarParamItem(family);
-  return {};
-}
 
 NvmStore::NvmStore(std::filesystem::path machine_dir, ModemFamily family)
     : folder_(std::move(machine_dir) / "modem" / "nvm"), family_(family) {}

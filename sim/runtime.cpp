@@ -17,7 +17,6 @@
 #include "platform/process.h"
 #include "platform/sync.h"
 #include "platform/text.h"
-#include "sim/services/services.h"
 
 namespace sim {
 
@@ -41,7 +40,7 @@ class EchoModel final : public ServiceModel {
 
 std::shared_ptr<ServiceModel> MakeDefaultModel(const std::filesystem::path& machine_dir, const ModemConfig& config,
                                                ServiceKind kind) {
-  if (auto model = services::MakeServiceModel(machine_dir, config, kind)) return model;
+  if (auto model = MakeServiceModel(machine_dir, config, kind)) return model;
   return std::make_shared<EchoModel>();
 }
 
