@@ -95,7 +95,8 @@ bool ListFolder(const std::u16string& folder, std::vector<FolderEntry>* out) {
 
   std::vector<FolderEntry> entries;
   WIN32_FIND_DATAW fd{};
-  const win32::UniqueFindHandle find(::FindFirstFileExW(P(pattern), FindExInfoBasic, &fd, FindExSearchNameMatch, nullptr, 0));
+  const win32::UniqueFindHandle find(
+      ::FindFirstFileExW(P(pattern), FindExInfoBasic, &fd, FindExSearchNameMatch, nullptr, 0));
   if (!find) {
     // A drive root holding nothing has no "." and ".." either, so the search finds nothing at all.
     if (::GetLastError() != ERROR_FILE_NOT_FOUND || !IsDirectory(folder.empty() ? u"." : folder)) {
