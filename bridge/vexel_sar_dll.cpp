@@ -1,5 +1,16 @@
-// The library's load and unload: the dated log file is opened on attach and closed on detach.
+// The library's load and unload: the simulated notebook is registered with the library's platform
+// and the dated log file opened on attach; the log is closed on detach.
 #include "bridge/log/bridge_log.h"
 #include "platform/dll.h"
+#include "sim/sim.h"
 
-TXL_DLL_ENTRY(vexel::OnProcessAttach, vexel::OnProcessDetach)
+namespace {
+
+void OnProcessAttach() {
+  sim::RegisterWithPlatform();
+  vexel::OnProcessAttach();
+}
+
+}  // namespace
+
+TXL_DLL_ENTRY(OnProcessAttach, vexel::OnProcessDetach)

@@ -2,9 +2,13 @@
 # Builds every preset and runs every test. Any failing step fails the whole run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh
 
 step() { echo; echo "==== $*"; }
+
+step "layers (every include within its layer)"
+bash scripts/check-layers.sh
+
+bash scripts/setup.sh
 
 step "native build (default preset)"
 cmake --preset default >/dev/null

@@ -122,4 +122,27 @@ class ConnectionPoints {
   std::vector<std::shared_ptr<SinkList>> lists_;
 };
 
+// A manager object that is also a connection-point container: the container's two methods over
+// the manager's connection points, the same for every manager. Interfaces are the manager's own
+// ones; IConnectionPointContainer comes last.
+template <class... Interfaces>
+class ConnectionPointContainer : public ComObject<Interfaces..., plat::IConnectionPointContainer> {
+ public:
+  plat::HRESULT TXL_STDCALL EnumConnectionPoints(plat::IEnumConnectionPoints** ppEnum) override {
+    if (ppEnum) *ppEnum = nullptr;
+    return plat::E_NOTIMPL;
+  }
+  plat::HRESULT TXL_STDCALL FindConnectionPoint(plat::REFIID riid, plat::IConnectionPoint** ppCP) override {
+    return points_.FindConnectionPoint(this, riid, ppCP);
+  }
+
+ protected:
+  // One connection point per event interface.
+  explicit ConnectionPointContainer(std::vector<plat::IID> events) : points_(std::move(events)) {}
+  const ConnectionPoints& points() const { return points_; }
+
+ private:
+  ConnectionPoints points_;
+};
+
 }  // namespace sim

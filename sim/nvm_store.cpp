@@ -1,20 +1,13 @@
 #include "sim/nvm_store.h"
 
-#include "sim/atomic_file.h"
-
 #include <algorithm>
 #include <cstdio>
 #include <system_error>
 
 #include "platform/fs.h"
-#include "sim/services/sar_param_item.h"
+#include "platform/whole_file.h"
 
 namespace sim {
-
-std::vector<std::uint8_t> FactoryNvmItem(ModemFamily family, std::uint32_t item) {
-  if (item == services::kSarParamItem) return services::FactorySarParamItem(family);
-  return {};
-}
 
 NvmStore::NvmStore(std::filesystem::path machine_dir, ModemFamily family)
     : folder_(std::move(machine_dir) / "modem" / "nvm"), family_(family) {}
@@ -30,7 +23,7 @@ std::optional<std::vector<std::uint8_t>> NvmStore::ReadUnlocked(std::uint32_t it
   std::error_code ec;
   if (!std::filesystem::exists(file, ec)) return FactoryNvmItem(family_, item);
   std::vector<std::uint8_t> bytes;
-  if (!ReadFileContents(file, &bytes)) return std::nullopt;
+  if (!plat::ReadFileContents(file, &bytes)) return std::nullopt;
   return bytes;
 }
 
@@ -62,7 +55,7 @@ bool NvmStore::Write(std::uint32_t item, std::uint32_t offset, const std::vector
   if (contents->size() < end) contents->resize(end, 0);
   std::copy(bytes.begin(), bytes.end(), contents->begin() + offset);
 
-  return ReplaceFileContents(ItemPath(item), *contents);
+  return plat::ReplaceFileContents(ItemPath(item), *contents);
 }
 
 }  // namespace sim

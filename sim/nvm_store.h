@@ -17,7 +17,8 @@
 
 namespace sim {
 
-// What an item holds when the modem leaves the factory.
+// What an item holds when the modem leaves the factory. The item layouts are the services'
+// business: sim/services defines it.
 std::vector<std::uint8_t> FactoryNvmItem(ModemFamily family, std::uint32_t item);
 
 class NvmStore {

@@ -12,11 +12,10 @@
 #include <utility>
 
 #include "platform/fs.h"
+#include "platform/machine.h"
 #include "platform/process.h"
 #include "platform/sync.h"
 #include "platform/text.h"
-#include "sim/machine.h"
-#include "sim/services/services.h"
 #include "sim/trace.h"
 
 namespace sim {
@@ -41,7 +40,7 @@ class EchoModel final : public ServiceModel {
 
 std::shared_ptr<ServiceModel> MakeDefaultModel(const std::filesystem::path& machine_dir, const ModemConfig& config,
                                                ServiceKind kind) {
-  if (auto model = services::MakeServiceModel(machine_dir, config, kind)) return model;
+  if (auto model = MakeServiceModel(machine_dir, config, kind)) return model;
   return std::make_shared<EchoModel>();
 }
 
@@ -157,7 +156,7 @@ std::pair<std::u16string, std::size_t> SessionKey(std::u16string_view iface, Ser
 
 std::shared_ptr<const Modem> LoadModem() {
   auto modem = std::make_shared<Modem>();
-  modem->machine_dir = MachineDir();
+  modem->machine_dir = plat::MachineDir();
   modem->config = LoadModemConfig(modem->machine_dir);
   for (std::size_t i = 0; i < kServiceCount; ++i)
     modem->models[i] = MakeDefaultModel(modem->machine_dir, modem->config, static_cast<ServiceKind>(i));

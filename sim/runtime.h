@@ -31,6 +31,11 @@ struct Modem {
   std::array<std::shared_ptr<ServiceModel>, kServiceCount> models;  // the modem's own services
 };
 
+// The modem's own model of one service at machine_dir; null for a service not modelled yet. The
+// models are the services' business: sim/services defines it.
+std::shared_ptr<ServiceModel> MakeServiceModel(const std::filesystem::path& machine_dir, const ModemConfig& config,
+                                               ServiceKind kind);
+
 // Reads the notebook's configuration afresh.
 std::shared_ptr<const Modem> LoadModem();
 

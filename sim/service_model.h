@@ -17,6 +17,9 @@ namespace sim {
 
 enum class ServiceKind { kMsSar, kNvm, kAtTunnel, kAtCommand };
 
+// The bytes of a payload, an NVM item, a stored state.
+using Bytes = std::vector<std::uint8_t>;
+
 // What the modem answers to one query or set.
 struct ServiceReply {
   plat::HRESULT status = plat::S_OK;

@@ -1,5 +1,6 @@
 // The simulated notebook: the modem behind the mobile-broadband stack and the Setup API device
-// list. It is what the platform's COM calls reach on POSIX, and on Windows with TXL_MODEM=sim.
+// list. Once registered, it is what the platform's COM calls reach on POSIX, and on Windows with
+// TXL_MODEM=sim.
 //
 // Contract relied on by tests and outside tools:
 //   TXL_MACHINE_DIR         folder standing for the notebook
@@ -8,6 +9,9 @@
 //   modem/nvm/ITEM.bin      NVM items, raw bytes (ITEM: 8 lower-case hex digits)
 //   modem/trace.jsonl       one JSON object per device-service request, when TXL_SIM_TRACE=1
 #pragma once
+
+#include <string>
+#include <vector>
 
 #include "platform/com.h"
 
@@ -24,5 +28,16 @@ inline constexpr plat::HRESULT kSessionNotOpen = plat::Hr(0x80070015u);
 // Creates one of the four mobile-broadband classes (interface manager, device-services manager,
 // connection manager, connection-profile manager). REGDB_E_CLASSNOTREG for any other class.
 plat::HRESULT CreateMbnInstance(const plat::GUID& clsid, const plat::GUID& iid, void** ppv);
+
+// The hardware instance ids of the devices present on the notebook, as the Setup API lists them:
+// [setupapi] of modem/modem.ini, else the one device of the configured modem family (none for a
+// family the suite does not drive).
+std::vector<std::string> SetupApiDevices();
+
+// Plugs the simulated notebook into the platform (platform/modem.h): from now on the
+// mobile-broadband classes and the Setup API's device list of this module's platform are these,
+// whenever the simulated modem is selected. Called by whoever wants the simulator: the load hooks
+// of the libraries, txlsim, the test programs.
+void RegisterWithPlatform();
 
 }  // namespace sim

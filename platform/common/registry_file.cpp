@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "platform/bytes.h"
 #include "platform/text.h"
 
 namespace plat::regfile {
@@ -90,10 +91,7 @@ bool ParseHex(std::string_view s, std::size_t max_digits, DWORD* out) {
 std::vector<BYTE> Utf16Bytes(std::u16string_view text) {
   std::vector<BYTE> bytes;
   bytes.reserve(text.size() * 2);
-  for (char16_t c : text) {
-    bytes.push_back(static_cast<BYTE>(c & 0xFF));
-    bytes.push_back(static_cast<BYTE>(c >> 8));
-  }
+  for (char16_t c : text) AppendU16(bytes, c);
   return bytes;
 }
 
@@ -144,7 +142,7 @@ bool ParseData(std::string_view data, DWORD* type, std::vector<BYTE>* bytes) {
     DWORD v = 0;
     if (!ParseHex(TrimBlanks(data.substr(6)), 8, &v)) return false;
     *type = REG_DWORD;
-    for (int i = 0; i < 4; ++i) bytes->push_back(static_cast<BYTE>(v >> (8 * i)));
+    AppendU32(*bytes, v);
     return true;
   }
   if (data.starts_with("hex:")) {
@@ -175,8 +173,7 @@ bool ParseData(std::string_view data, DWORD* type, std::vector<BYTE>* bytes) {
 bool QuotableText(const Value& v, std::u16string* text) {
   if (v.type != REG_SZ || v.data.size() < 2 || v.data.size() % 2 != 0) return false;
   text->clear();
-  for (std::size_t i = 0; i + 1 < v.data.size(); i += 2)
-    text->push_back(static_cast<char16_t>(v.data[i] | (v.data[i + 1] << 8)));
+  for (std::size_t i = 0; i + 1 < v.data.size(); i += 2) text->push_back(static_cast<char16_t>(*ReadU16(v.data, i)));
   if (text->back() != u'\0') return false;
   text->pop_back();
   for (char16_t c : *text)
@@ -192,8 +189,7 @@ void AppendValueLine(std::string* out, const Value& v) {
   std::u16string text;
   char buf[32];
   if (v.type == REG_DWORD && v.data.size() == 4) {
-    const DWORD d = static_cast<DWORD>(v.data[0]) | (static_cast<DWORD>(v.data[1]) << 8) |
-                    (static_cast<DWORD>(v.data[2]) << 16) | (static_cast<DWORD>(v.data[3]) << 24);
+    const DWORD d = *ReadU32(v.data, 0);
     std::snprintf(buf, sizeof buf, "dword:%08x", static_cast<unsigned>(d));
     out->append(buf);
   } else if (QuotableText(v, &text)) {
@@ -349,10 +345,10 @@ Document Parse(std::string_view bytes) {
       doc.AddProblem("the UTF-16 text has an odd number of bytes");
       return doc;
     }
+    const std::span<const std::uint8_t> raw(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+    LeReader reader(raw);
     std::u16string wide;
-    for (std::size_t i = 2; i < bytes.size(); i += 2)
-      wide.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                           (static_cast<unsigned char>(bytes[i + 1]) << 8)));
+    for (std::size_t i = 2; i < bytes.size(); i += 2) wide.push_back(static_cast<char16_t>(reader.U16(i)));
     if (!IsWellFormedUtf16(wide)) {
       doc.AddProblem("the UTF-16 text is malformed");
       return doc;

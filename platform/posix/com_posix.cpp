@@ -1,13 +1,13 @@
 // The COM runtime subset on POSIX: BSTRs and SAFEARRAYs laid out as Windows lays them out,
-// per-thread apartments, and instance creation from the simulated notebook.
+// per-thread apartments, and instance creation from the registered simulated modem.
 #include <cstdlib>
 #include <cstring>
 #include <new>
 
+#include "common/simulated_modem.h"
 #include "platform/com.h"
 #include "platform/modem.h"
 #include "platform/process.h"
-#include "sim/sim.h"
 
 namespace plat {
 
@@ -246,7 +246,7 @@ HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD, REFIID iid, voi
   *ppv = nullptr;
   if (outer) return CLASS_E_NOAGGREGATION;
   if (t_inits == 0) return CO_E_NOTINITIALIZED;
-  return sim::CreateMbnInstance(clsid, iid, ppv);
+  return simulated::CreateInstance(clsid, iid, ppv);
 }
 
 }  // namespace plat

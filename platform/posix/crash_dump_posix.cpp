@@ -15,7 +15,8 @@
 #include "platform/text.h"
 #include "posix/errno_map.h"
 #include "posix/write_all.h"
-#include "sim/machine.h"
+#include "posix/unique_fd.h"
+#include "posix/windows_path.h"
 
 namespace plat {
 
@@ -46,8 +47,8 @@ void WriteNumber(int fd, long long value) {
 
 void WriteCrashDump(int signal_number) {
   const int saved_errno = errno;
-  const int fd = ::open(g_dump_path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-  if (fd >= 0) {
+  if (const posix::UniqueFd dump(::open(g_dump_path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644)); dump) {
+    const int fd = dump.get();
     WriteText(fd, "signal ");
     WriteNumber(fd, signal_number);
     WriteText(fd, "\nprocess ");
@@ -58,7 +59,6 @@ void WriteCrashDump(int signal_number) {
     void* frames[64];
     const int depth = ::backtrace(frames, 64);
     ::backtrace_symbols_fd(frames, depth, fd);
-    ::close(fd);
   }
   // The default action again, and the same signal once this handler returns: the process ends
   // as the crash would have ended it (core dump, exit status) without the report.
@@ -74,7 +74,7 @@ void WriteCrashDump(int signal_number) {
 
 bool InstallCrashDumpWriter(const std::u16string& windows_path) {
   std::call_once(g_path_once, [&] {
-    const std::string path = sim::MapWindowsPath(windows_path).string();
+    const std::string path = posix::MapWindowsPath(windows_path).string();
     if (path.empty() || path.size() >= sizeof g_dump_path) return;
     std::memcpy(g_dump_path, path.c_str(), path.size() + 1);
     // backtrace loads its unwinder on first use; that must not happen inside the handler.

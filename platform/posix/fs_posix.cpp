@@ -6,12 +6,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <utility>
 
 #include "platform/fs.h"
 #include "platform/process.h"
 #include "platform/text.h"
 #include "common/name_order.h"
 #include "posix/errno_map.h"
+#include "posix/unique_fd.h"
 
 namespace plat {
 
@@ -23,12 +25,12 @@ void SetErrno() { SetLastError(Win32ErrorFromErrno(errno)); }
 
 class PosixExclusiveWriteFile final : public ExclusiveWriteFile {
  public:
-  explicit PosixExclusiveWriteFile(int fd) : fd_(fd) {}
-  ~PosixExclusiveWriteFile() override { ::close(fd_); }  // also drops the flock
+  // Closing the descriptor also drops the flock.
+  explicit PosixExclusiveWriteFile(posix::UniqueFd fd) : fd_(std::move(fd)) {}
 
   bool Write(const char* data, std::size_t size) override {
     while (size > 0) {
-      const ssize_t n = ::write(fd_, data, size);
+      const ssize_t n = ::write(fd_.get(), data, size);
       if (n < 0) {
         if (errno == EINTR) continue;
         SetErrno();
@@ -41,22 +43,19 @@ class PosixExclusiveWriteFile final : public ExclusiveWriteFile {
   }
   // Writes are unbuffered: there is nothing to hand over.
   int Flush() override { return 0; }
-  int Sync() override { return ::fdatasync(fd_) == 0 ? 0 : -1; }
+  int Sync() override { return ::fdatasync(fd_.get()) == 0 ? 0 : -1; }
 
  private:
-  int fd_;
+  posix::UniqueFd fd_;
 };
 
 class PosixFileLock final : public InterProcessFileLock {
  public:
-  explicit PosixFileLock(int fd) : fd_(fd) {}
-  ~PosixFileLock() override {
-    ::flock(fd_, LOCK_UN);
-    ::close(fd_);
-  }
+  explicit PosixFileLock(posix::UniqueFd fd) : fd_(std::move(fd)) {}
+  ~PosixFileLock() override { ::flock(fd_.get(), LOCK_UN); }
 
  private:
-  int fd_;
+  posix::UniqueFd fd_;
 };
 
 }  // namespace
@@ -113,38 +112,35 @@ bool DeleteFileAt(const std::u16string& path) {
 
 std::unique_ptr<ExclusiveWriteFile> OpenExclusiveWriteFile(const std::u16string& path) {
   // Open without truncating first: a file another writer holds must survive the refused open.
-  const int fd = ::open(Narrow(path).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-  if (fd < 0) {
+  posix::UniqueFd fd(::open(Narrow(path).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
+  if (!fd) {
     SetErrno();
     return nullptr;
   }
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+  if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
     SetLastError(ERROR_SHARING_VIOLATION);
-    ::close(fd);
     return nullptr;
   }
-  if (::ftruncate(fd, 0) != 0) {
+  if (::ftruncate(fd.get(), 0) != 0) {
     SetErrno();
-    ::close(fd);
     return nullptr;
   }
-  return std::make_unique<PosixExclusiveWriteFile>(fd);
+  return std::make_unique<PosixExclusiveWriteFile>(std::move(fd));
 }
 
 std::unique_ptr<InterProcessFileLock> LockFile(const std::u16string& lock_path) {
-  const int fd = ::open(Narrow(lock_path).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-  if (fd < 0) {
+  posix::UniqueFd fd(::open(Narrow(lock_path).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
+  if (!fd) {
     SetErrno();
     return nullptr;
   }
-  while (::flock(fd, LOCK_EX) != 0) {
+  while (::flock(fd.get(), LOCK_EX) != 0) {
     if (errno != EINTR) {
       SetErrno();
-      ::close(fd);
       return nullptr;
     }
   }
-  return std::make_unique<PosixFileLock>(fd);
+  return std::make_unique<PosixFileLock>(std::move(fd));
 }
 
 }  // namespace plat

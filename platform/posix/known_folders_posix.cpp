@@ -5,12 +5,12 @@
 #include "platform/process.h"
 #include "platform/text.h"
 #include "posix/errno_map.h"
-#include "sim/machine.h"
+#include "posix/windows_path.h"
 
 namespace plat {
 
 std::u16string CommonAppDataFolder() {
-  const std::filesystem::path dir = sim::CommonAppDataDir();
+  const std::filesystem::path dir = posix::CommonAppDataDir();
   std::error_code ec;
   std::filesystem::create_directories(dir, ec);
   if (ec) {

@@ -4,12 +4,13 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "platform/machine.h"
 #include "platform/launch.h"
 #include "platform/process.h"
 #include "platform/text.h"
 #include "posix/errno_map.h"
 #include "posix/spawn.h"
-#include "sim/machine.h"
+#include "posix/unique_fd.h"
 
 namespace plat {
 
@@ -47,12 +48,10 @@ void OutputDebugText(const std::u16string& text) {
   // The debugger output never changes what the caller's last error says.
   const DWORD saved = GetLastError();
   const int saved_errno = errno;
-  const std::string file = (sim::MachineDir() / "debug-output.log").string();
+  const std::string file = (MachineDir() / "debug-output.log").string();
   // One write of the whole line on an append descriptor: lines of several processes never mix.
-  const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-  if (fd >= 0) {
-    [[maybe_unused]] const ssize_t n = ::write(fd, line.data(), line.size());
-    ::close(fd);
+  if (const posix::UniqueFd fd(::open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644)); fd) {
+    [[maybe_unused]] const ssize_t n = ::write(fd.get(), line.data(), line.size());
   }
   if (const auto target = GetEnv("TXL_DEBUG_OUTPUT"); target && *target == "stderr") {
     std::fwrite(line.data(), 1, line.size(), stderr);

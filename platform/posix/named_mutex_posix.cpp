@@ -14,12 +14,14 @@
 #include <mutex>
 #include <system_error>
 #include <thread>
+#include <utility>
 
+#include "platform/machine.h"
 #include "platform/named_mutex.h"
 #include "platform/process.h"
 #include "platform/text.h"
 #include "posix/errno_map.h"
-#include "sim/machine.h"
+#include "posix/unique_fd.h"
 
 namespace plat {
 
@@ -28,12 +30,11 @@ namespace {
 // What every handle of one name in this process shares; the lock file stays open while any
 // handle does.
 struct SharedMutex {
-  explicit SharedMutex(int file) : fd(file) {}
-  ~SharedMutex() { ::close(fd); }
+  explicit SharedMutex(posix::UniqueFd file) : fd(std::move(file)) {}
   SharedMutex(const SharedMutex&) = delete;
   SharedMutex& operator=(const SharedMutex&) = delete;
 
-  const int fd;
+  const posix::UniqueFd fd;
   std::mutex mu;
   std::condition_variable cv;
   // True from the moment a thread starts taking the file lock until the owner lets go, so that
@@ -80,7 +81,7 @@ class PosixNamedMutex final : public NamedMutex {
     s_->busy = true;
     lock.unlock();
     int rc;
-    while ((rc = ::flock(s_->fd, LOCK_EX)) != 0 && errno == EINTR) {
+    while ((rc = ::flock(s_->fd.get(), LOCK_EX)) != 0 && errno == EINTR) {
     }
     const int err = errno;
     lock.lock();
@@ -102,7 +103,7 @@ class PosixNamedMutex final : public NamedMutex {
       return false;
     }
     if (--s_->count == 0) {
-      ::flock(s_->fd, LOCK_UN);
+      ::flock(s_->fd.get(), LOCK_UN);
       s_->owner = std::thread::id();
       s_->busy = false;
       s_->cv.notify_one();
@@ -121,7 +122,7 @@ std::unique_ptr<NamedMutex> OpenNamedMutex(const std::u16string& name) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
-  const std::filesystem::path folder = sim::MachineDir() / "locks";
+  const std::filesystem::path folder = MachineDir() / "locks";
   std::error_code ec;
   std::filesystem::create_directories(folder, ec);
   const std::string file = (folder / FileNameOf(name)).string();
@@ -131,12 +132,12 @@ std::unique_ptr<NamedMutex> OpenNamedMutex(const std::u16string& name) {
   std::erase_if(r.by_file, [](const auto& entry) { return entry.second.expired(); });
   std::shared_ptr<SharedMutex> shared = r.by_file[file].lock();
   if (!shared) {
-    const int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0) {
+    posix::UniqueFd fd(::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
+    if (!fd) {
       SetLastError(Win32ErrorFromErrno(errno));
       return nullptr;
     }
-    shared = std::make_shared<SharedMutex>(fd);
+    shared = std::make_shared<SharedMutex>(std::move(fd));
     r.by_file[file] = shared;
   }
   return std::make_unique<PosixNamedMutex>(std::move(shared));

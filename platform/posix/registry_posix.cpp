@@ -9,19 +9,22 @@
 #include <string>
 #include <utility>
 
+#include "platform/bytes.h"
 #include "platform/common/registry_file.h"
 #include "platform/fs.h"
+#include "platform/machine.h"
 #include "platform/process.h"
 #include "platform/registry.h"
+#include "platform/whole_file.h"
 #include "posix/errno_map.h"
-#include "sim/machine.h"
+#include "posix/unique_fd.h"
 
 namespace plat {
 
 namespace {
 
-std::filesystem::path RegistryFile() { return sim::MachineDir() / "registry.reg"; }
-std::filesystem::path RegistryLock() { return sim::MachineDir() / "registry.lock"; }
+std::filesystem::path RegistryFile() { return MachineDir() / "registry.reg"; }
+std::filesystem::path RegistryLock() { return MachineDir() / "registry.lock"; }
 
 LONG Fail(DWORD code) {
   SetLastError(code);
@@ -29,20 +32,6 @@ LONG Fail(DWORD code) {
 }
 
 LONG FailErrno() { return Fail(Win32ErrorFromErrno(errno)); }
-
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 // The last registry text this process parsed, with its document. Every access still reads the
 // file, which stays the one truth between processes, but an unchanged text is not parsed again:
@@ -67,8 +56,8 @@ std::shared_ptr<const regfile::Document> Remember(std::string bytes, regfile::Do
 
 // The registry as the file holds it now; an absent file is an empty registry.
 LONG Load(std::shared_ptr<const regfile::Document>* doc) {
-  Fd fd(::open(RegistryFile().c_str(), O_RDONLY | O_CLOEXEC));
-  if (fd.get() < 0) {
+  const posix::UniqueFd fd(::open(RegistryFile().c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd) {
     if (errno != ENOENT) return FailErrno();
     *doc = std::make_shared<const regfile::Document>();
     return ERROR_SUCCESS;
@@ -97,46 +86,12 @@ LONG Load(std::shared_ptr<const regfile::Document>* doc) {
   return ERROR_SUCCESS;
 }
 
-bool WriteAll(int fd, const std::string& text) {
-  const char* p = text.data();
-  std::size_t left = text.size();
-  while (left > 0) {
-    const ssize_t n = ::write(fd, p, left);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    p += n;
-    left -= static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
-// Replaces the file by one holding text. The data reaches the disk before the rename, so after a
-// crash the file is either the old one or the new one, never a mix.
+// Replaces the file by one holding text (platform/whole_file.h: after a crash the file is either
+// the old one or the new one, never a mix).
 LONG Store(const std::string& text) {
-  const std::filesystem::path file = RegistryFile();
-  std::filesystem::path temp = file;
-  temp += ".tmp";
-  {
-    Fd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-    if (fd.get() < 0) return FailErrno();
-    if (!WriteAll(fd.get(), text) || ::fsync(fd.get()) != 0) {
-      const int e = errno;
-      ::unlink(temp.c_str());
-      errno = e;
-      return FailErrno();
-    }
+  if (!ReplaceFileContents(RegistryFile(), std::vector<std::uint8_t>(text.begin(), text.end()))) {
+    return static_cast<LONG>(GetLastError());
   }
-  if (::rename(temp.c_str(), file.c_str()) != 0) {
-    const int e = errno;
-    ::unlink(temp.c_str());
-    errno = e;
-    return FailErrno();
-  }
-  // Make the rename itself durable; a failure here leaves a complete file either way.
-  Fd dir(::open(file.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dir.get() >= 0) ::fsync(dir.get());
   return ERROR_SUCCESS;
 }
 
@@ -182,11 +137,6 @@ bool KeyExists(const regfile::Document& doc, std::u16string_view path) {
   return IsHivePath(path) || doc.Find(path) != nullptr;
 }
 
-DWORD LittleEndianDword(const std::vector<BYTE>& d) {
-  return static_cast<DWORD>(d[0]) | (static_cast<DWORD>(d[1]) << 8) | (static_cast<DWORD>(d[2]) << 16) |
-         (static_cast<DWORD>(d[3]) << 24);
-}
-
 class PosixRegistryKey final : public RegistryKey {
  public:
   explicit PosixRegistryKey(std::u16string path) : path_(std::move(path)) {}
@@ -197,13 +147,13 @@ class PosixRegistryKey final : public RegistryKey {
     if (v.type != REG_DWORD) return Fail(ERROR_UNSUPPORTED_TYPE);
     if (v.data.size() > 4) return Fail(ERROR_MORE_DATA);
     if (v.data.size() < 4) return Fail(ERROR_INVALID_DATA);
-    *value = LittleEndianDword(v.data);
+    *value = *ReadU32(v.data, 0);
     return ERROR_SUCCESS;
   }
 
   LONG SetDword(const std::u16string& name, DWORD value) override {
     std::vector<BYTE> data;
-    for (int i = 0; i < 4; ++i) data.push_back(static_cast<BYTE>(value >> (8 * i)));
+    AppendU32(data, value);
     return SetValue(name, REG_DWORD, std::move(data));
   }
 
@@ -214,7 +164,7 @@ class PosixRegistryKey final : public RegistryKey {
     if (v.data.size() % 2 != 0) return Fail(ERROR_INVALID_DATA);
     std::u16string text;
     for (std::size_t i = 0; i < v.data.size(); i += 2) {
-      const auto c = static_cast<char16_t>(v.data[i] | (v.data[i + 1] << 8));
+      const auto c = static_cast<char16_t>(*ReadU16(v.data, i));
       if (c == u'\0') break;
       text.push_back(c);
     }
@@ -227,12 +177,8 @@ class PosixRegistryKey final : public RegistryKey {
     if (type != REG_SZ && type != REG_EXPAND_SZ) return Fail(ERROR_INVALID_PARAMETER);
     std::vector<BYTE> data;
     data.reserve((value.size() + 1) * 2);
-    for (char16_t c : value) {
-      data.push_back(static_cast<BYTE>(c & 0xFF));
-      data.push_back(static_cast<BYTE>(c >> 8));
-    }
-    data.push_back(0);
-    data.push_back(0);
+    for (char16_t c : value) AppendU16(data, c);
+    AppendU16(data, 0);
     return SetValue(name, type, std::move(data));
   }
 

@@ -11,12 +11,14 @@
 #include <chrono>
 #include <filesystem>
 #include <string>
+#include <utility>
 
+#include "platform/machine.h"
 #include "platform/process.h"
 #include "platform/serial.h"
 #include "platform/sync.h"
 #include "posix/errno_map.h"
-#include "sim/machine.h"
+#include "posix/unique_fd.h"
 
 namespace plat {
 
@@ -26,19 +28,16 @@ int PollMs(DWORD scaled) { return scaled > 0x7FFFFFFFu ? -1 : static_cast<int>(s
 
 class PosixSerialPort final : public SerialPort {
  public:
-  explicit PosixSerialPort(int fd) : fd_(fd) {}
-  ~PosixSerialPort() override { ::close(fd_); }
-  PosixSerialPort(const PosixSerialPort&) = delete;
-  PosixSerialPort& operator=(const PosixSerialPort&) = delete;
+  explicit PosixSerialPort(posix::UniqueFd fd) : fd_(std::move(fd)) {}
 
   bool WriteByte(BYTE byte, DWORD timeout_ms) override {
     for (bool waited = false;;) {
-      const ssize_t n = ::write(fd_, &byte, 1);
+      const ssize_t n = ::write(fd_.get(), &byte, 1);
       if (n == 1) return true;
       if (n < 0 && errno == EINTR) continue;
       if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return false;
       if (waited) return false;
-      pollfd p{fd_, POLLOUT, 0};
+      pollfd p{fd_.get(), POLLOUT, 0};
       if (::poll(&p, 1, PollMs(ScaleMs(timeout_ms))) <= 0) return false;
       waited = true;
     }
@@ -46,7 +45,7 @@ class PosixSerialPort final : public SerialPort {
 
   DWORD BytesWaiting() override {
     int waiting = 0;
-    if (::ioctl(fd_, FIONREAD, &waiting) != 0 || waiting < 0) return 0;
+    if (::ioctl(fd_.get(), FIONREAD, &waiting) != 0 || waiting < 0) return 0;
     return static_cast<DWORD>(waiting);
   }
 
@@ -55,7 +54,7 @@ class PosixSerialPort final : public SerialPort {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(scaled);
     DWORD got = 0;
     while (got < size) {
-      const ssize_t n = ::read(fd_, buffer + got, size - got);
+      const ssize_t n = ::read(fd_.get(), buffer + got, size - got);
       if (n > 0) {
         got += static_cast<DWORD>(n);
         continue;
@@ -68,14 +67,14 @@ class PosixSerialPort final : public SerialPort {
         if (left.count() <= 0) break;
         wait_ms = static_cast<int>(left.count());
       }
-      pollfd p{fd_, POLLIN, 0};
+      pollfd p{fd_.get(), POLLIN, 0};
       if (::poll(&p, 1, wait_ms) <= 0) break;
     }
     return got;
   }
 
  private:
-  const int fd_;
+  const posix::UniqueFd fd_;
 };
 
 // The line settings of the Windows port: 115200 baud, 8N1, no hardware or software flow control,
@@ -102,20 +101,19 @@ std::unique_ptr<SerialPort> OpenSerialPort(int port_number, std::u16string* fail
     SetLastError(ERROR_FILE_NOT_FOUND);
     return nullptr;
   }
-  const std::filesystem::path path = sim::MachineDir() / "dev" / ("COM" + std::to_string(port_number));
-  const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
+  const std::filesystem::path path = MachineDir() / "dev" / ("COM" + std::to_string(port_number));
+  posix::UniqueFd fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+  if (!fd) {
     SetLastError(Win32ErrorFromErrno(errno));
     return nullptr;
   }
   // Not shared: a second opener, in this process or another, is refused as Windows refuses it.
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    ::close(fd);
+  if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
     SetLastError(ERROR_ACCESS_DENIED);
     return nullptr;
   }
-  auto port = std::make_unique<PosixSerialPort>(fd);
-  const char16_t* failed = ConfigureLine(fd);
+  const char16_t* failed = ConfigureLine(fd.get());
+  auto port = std::make_unique<PosixSerialPort>(std::move(fd));
   if (failed && failed_step) *failed_step = failed;
   return port;
 }

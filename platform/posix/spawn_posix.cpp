@@ -9,6 +9,7 @@
 #include <cstring>
 #include <fstream>
 
+#include "posix/unique_fd.h"
 #include "posix/write_all.h"
 
 extern char** environ;
@@ -59,16 +60,13 @@ pid_t StartDetached(const DetachedStart& start) {
 
   int report[2];
   if (::pipe2(report, O_CLOEXEC) != 0) return -1;
+  UniqueFd report_read(report[0]);
+  UniqueFd report_write(report[1]);
   const pid_t middle = ::fork();
-  if (middle < 0) {
-    const int e = errno;
-    ::close(report[0]);
-    ::close(report[1]);
-    errno = e;
-    return -1;
-  }
+  if (middle < 0) return -1;  // the pipe goes with errno kept
+  // The children leave by _exit or exec: no destructor runs there.
   if (middle == 0) {
-    ::close(report[0]);
+    report_read.reset();
     if (start.new_session) ::setsid();
     const pid_t grandchild = ::fork();
     if (grandchild == 0) {
@@ -90,14 +88,14 @@ pid_t StartDetached(const DetachedStart& start) {
         failure = errno;
       }
       const std::int32_t code = -failure;
-      WriteAll(report[1], &code, sizeof code);
+      WriteAll(report_write.get(), &code, sizeof code);
       ::_exit(127);
     }
     const std::int32_t reported = grandchild < 0 ? -errno : static_cast<std::int32_t>(grandchild);
-    WriteAll(report[1], &reported, sizeof reported);
+    WriteAll(report_write.get(), &reported, sizeof reported);
     ::_exit(0);
   }
-  ::close(report[1]);
+  report_write.reset();
   int middle_status = 0;
   while (::waitpid(middle, &middle_status, 0) < 0 && errno == EINTR) {
   }
@@ -107,14 +105,14 @@ pid_t StartDetached(const DetachedStart& start) {
   int failure = 0;
   for (int i = 0; i < 2; ++i) {
     std::int32_t value = 0;
-    if (!ReadAll(report[0], &value, sizeof value)) break;
+    if (!ReadAll(report_read.get(), &value, sizeof value)) break;
     if (value > 0) {
       pid = static_cast<pid_t>(value);
     } else if (failure == 0) {
       failure = -value;
     }
   }
-  ::close(report[0]);
+  report_read.reset();
   if (failure != 0 || pid < 0) {
     errno = failure != 0 ? failure : ECHILD;
     return -1;

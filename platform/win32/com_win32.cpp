@@ -1,10 +1,11 @@
 // The COM runtime subset on Windows: the operating system's own functions behind our declarations,
-// and instance creation from either the system's Mobile Broadband API or the simulated notebook.
+// and instance creation from either the system's Mobile Broadband API or the registered simulated
+// modem.
+#include "common/simulated_modem.h"
 #include "platform/com.h"
 #include "platform/modem.h"
 #include "platform/process.h"
 #include "platform/text.h"
-#include "sim/sim.h"
 #include "win32/os.h"
 
 namespace plat {
@@ -65,7 +66,7 @@ HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD clsctx, REFIID i
   if (SelectedModem() == ModemKind::kOs)
     return ::CoCreateInstance(Os(clsid), reinterpret_cast<::IUnknown*>(outer), clsctx, Os(iid), ppv);
 
-  // The simulated notebook answers as the system would, including to a thread that never entered
+  // The simulated modem answers as the system would, including to a thread that never entered
   // an apartment. A thread of a process that has a multithreaded apartment is implicitly in it.
   if (!ppv) return E_POINTER;
   *ppv = nullptr;
@@ -73,7 +74,7 @@ HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD clsctx, REFIID i
   APTTYPE type{};
   APTTYPEQUALIFIER qualifier{};
   if (::CoGetApartmentType(&type, &qualifier) == CO_E_NOTINITIALIZED) return CO_E_NOTINITIALIZED;
-  return sim::CreateMbnInstance(clsid, iid, ppv);
+  return simulated::CreateInstance(clsid, iid, ppv);
 }
 
 }  // namespace plat

@@ -11,16 +11,9 @@ namespace {
 class Win32Library final : public DynamicLibrary {
  public:
   explicit Win32Library(HMODULE h) : h_(h) {}
-  ~Win32Library() override {
-    const ::DWORD saved = ::GetLastError();  // unloading is no news to the caller
-    ::FreeLibrary(h_);
-    ::SetLastError(saved);
-  }
-  Win32Library(const Win32Library&) = delete;
-  Win32Library& operator=(const Win32Library&) = delete;
 
   void* Symbol(const char* name) override {
-    const FARPROC f = ::GetProcAddress(h_, name);
+    const FARPROC f = ::GetProcAddress(h_.get(), name);
     // A function address handed out as void*, as dlsym does; copied because the language does not
     // promise a cast between function and object pointers.
     void* p = nullptr;
@@ -30,7 +23,7 @@ class Win32Library final : public DynamicLibrary {
   }
 
  private:
-  HMODULE h_;
+  win32::UniqueHmodule h_;
 };
 
 }  // namespace

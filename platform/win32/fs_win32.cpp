@@ -54,25 +54,6 @@ class Win32FileLock final : public InterProcessFileLock {
   win32::UniqueHandle h_;
 };
 
-// Owns one directory search.
-class FindHandle {
- public:
-  explicit FindHandle(HANDLE h) : h_(h) {}
-  ~FindHandle() {
-    if (h_ == INVALID_HANDLE_VALUE) return;
-    const ::DWORD saved = ::GetLastError();  // why the search ended is what the caller reads
-    ::FindClose(h_);
-    ::SetLastError(saved);
-  }
-  FindHandle(const FindHandle&) = delete;
-  FindHandle& operator=(const FindHandle&) = delete;
-  HANDLE get() const { return h_; }
-  explicit operator bool() const { return h_ != INVALID_HANDLE_VALUE; }
-
- private:
-  HANDLE h_;
-};
-
 bool IsDirectory(const std::u16string& path) {
   const ::DWORD attrs = ::GetFileAttributesW(P(path));
   return attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY) != 0;
@@ -114,7 +95,8 @@ bool ListFolder(const std::u16string& folder, std::vector<FolderEntry>* out) {
 
   std::vector<FolderEntry> entries;
   WIN32_FIND_DATAW fd{};
-  const FindHandle find(::FindFirstFileExW(P(pattern), FindExInfoBasic, &fd, FindExSearchNameMatch, nullptr, 0));
+  const win32::UniqueFindHandle find(
+      ::FindFirstFileExW(P(pattern), FindExInfoBasic, &fd, FindExSearchNameMatch, nullptr, 0));
   if (!find) {
     // A drive root holding nothing has no "." and ".." either, so the search finds nothing at all.
     if (::GetLastError() != ERROR_FILE_NOT_FOUND || !IsDirectory(folder.empty() ? u"." : folder)) {

@@ -47,38 +47,65 @@ inline const ::GUID& Os(const plat::GUID& g) { return reinterpret_cast<const ::G
 inline ::SAFEARRAY* Os(plat::SAFEARRAY* a) { return reinterpret_cast<::SAFEARRAY*>(a); }
 inline plat::SAFEARRAY* Ours(::SAFEARRAY* a) { return reinterpret_cast<plat::SAFEARRAY*>(a); }
 
-// Owns one kernel handle (closed on scope exit). Functions that report failure with
-// INVALID_HANDLE_VALUE and those that report it with null both end up as an empty holder.
-class UniqueHandle {
+// What stands for "no handle" in a kind of handle: null, INVALID_HANDLE_VALUE, or (kernel handles,
+// whose functions report failure either way) both, kept as null.
+enum class NoHandle { kNull, kInvalidValue, kNullOrInvalidValue };
+
+// Owns one handle of any kind, configured by its close function and its "no handle" value: closed
+// on scope exit, on every path. Closing never clobbers the error a failed call left for our
+// caller: why something failed is what the caller reads next.
+template <class T, auto Close, NoHandle kNone = NoHandle::kNull>
+class UniqueAny {
  public:
-  UniqueHandle() = default;
-  explicit UniqueHandle(HANDLE h) : h_(h == INVALID_HANDLE_VALUE ? nullptr : h) {}
-  ~UniqueHandle() { reset(); }
-  UniqueHandle(const UniqueHandle&) = delete;
-  UniqueHandle& operator=(const UniqueHandle&) = delete;
-  UniqueHandle(UniqueHandle&& o) noexcept : h_(o.h_) { o.h_ = nullptr; }
-  UniqueHandle& operator=(UniqueHandle&& o) noexcept {
-    if (this != &o) {
-      reset();
-      h_ = o.h_;
-      o.h_ = nullptr;
-    }
+  UniqueAny() = default;
+  explicit UniqueAny(T h) : h_(IsNone(h) ? None() : h) {}
+  ~UniqueAny() { reset(); }
+  UniqueAny(const UniqueAny&) = delete;
+  UniqueAny& operator=(const UniqueAny&) = delete;
+  UniqueAny(UniqueAny&& o) noexcept : h_(o.release()) {}
+  UniqueAny& operator=(UniqueAny&& o) noexcept {
+    if (this != &o) reset(o.release());
     return *this;
   }
-  HANDLE get() const { return h_; }
-  explicit operator bool() const { return h_ != nullptr; }
-  void reset() {
-    if (h_) {
-      // Closing must not clobber the error a failed call left for our caller.
+
+  T get() const { return h_; }
+  explicit operator bool() const { return !IsNone(h_); }
+  T release() {
+    const T h = h_;
+    h_ = None();
+    return h;
+  }
+  void reset(T h = None()) {
+    if (!IsNone(h_)) {
       const ::DWORD saved = ::GetLastError();
-      ::CloseHandle(h_);
+      Close(h_);
       ::SetLastError(saved);
-      h_ = nullptr;
     }
+    h_ = IsNone(h) ? None() : h;
   }
 
  private:
-  HANDLE h_ = nullptr;
+  static T None() {
+    if constexpr (kNone == NoHandle::kInvalidValue) return reinterpret_cast<T>(INVALID_HANDLE_VALUE);
+    else return nullptr;
+  }
+  static bool IsNone(T h) {
+    const bool is_null = h == nullptr;
+    const bool is_invalid = reinterpret_cast<HANDLE>(h) == INVALID_HANDLE_VALUE;
+    if constexpr (kNone == NoHandle::kNull) return is_null;
+    else if constexpr (kNone == NoHandle::kInvalidValue) return is_invalid;
+    else return is_null || is_invalid;
+  }
+
+  T h_ = None();
 };
+
+// The kinds of handle the backend holds; each file that needs another kind adds its alias beside
+// the header that declares it.
+using UniqueHandle = UniqueAny<HANDLE, &::CloseHandle, NoHandle::kNullOrInvalidValue>;  // kernel objects, files
+using UniqueFindHandle = UniqueAny<HANDLE, &::FindClose, NoHandle::kInvalidValue>;      // a directory search
+using UniqueHkey = UniqueAny<HKEY, &::RegCloseKey>;                                     // an open registry key
+using UniqueScHandle = UniqueAny<SC_HANDLE, &::CloseServiceHandle>;                     // a service or its manager
+using UniqueHmodule = UniqueAny<HMODULE, &::FreeLibrary>;                               // a loaded library
 
 }  // namespace plat::win32

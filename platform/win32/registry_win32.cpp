@@ -18,23 +18,6 @@ LONG Result(::LONG rc) {
   return static_cast<LONG>(rc);
 }
 
-// Owns one open key.
-class UniqueHkey {
- public:
-  explicit UniqueHkey(HKEY h) : h_(h) {}
-  ~UniqueHkey() {
-    const ::DWORD saved = ::GetLastError();  // closing is no news to the caller
-    ::RegCloseKey(h_);
-    ::SetLastError(saved);
-  }
-  UniqueHkey(const UniqueHkey&) = delete;
-  UniqueHkey& operator=(const UniqueHkey&) = delete;
-  HKEY get() const { return h_; }
-
- private:
-  HKEY h_;
-};
-
 HKEY Root(RegistryHive hive) { return hive == RegistryHive::kCurrentUser ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE; }
 
 class Win32RegistryKey final : public RegistryKey {
@@ -103,7 +86,7 @@ class Win32RegistryKey final : public RegistryKey {
   }
 
  private:
-  UniqueHkey key_;
+  win32::UniqueHkey key_;
 };
 
 }  // namespace

@@ -12,24 +12,6 @@ namespace plat {
 
 namespace {
 
-class ScHandle {
- public:
-  explicit ScHandle(SC_HANDLE h) : h_(h) {}
-  ~ScHandle() {
-    if (h_) {
-      const ::DWORD saved = ::GetLastError();
-      ::CloseServiceHandle(h_);
-      ::SetLastError(saved);
-    }
-  }
-  ScHandle(const ScHandle&) = delete;
-  ScHandle& operator=(const ScHandle&) = delete;
-  SC_HANDLE get() const { return h_; }
-
- private:
-  SC_HANDLE h_;
-};
-
 void FromOs(const ::SERVICE_STATUS& in, ServiceStatusRecord* out) {
   out->dwServiceType = in.dwServiceType;
   out->dwCurrentState = in.dwCurrentState;
@@ -59,7 +41,7 @@ class Win32Service final : public ServiceHandle {
   bool Delete() override { return ::DeleteService(handle_.get()) != 0; }
 
  private:
-  ScHandle handle_;
+  win32::UniqueScHandle handle_;
 };
 
 class Win32ServiceManager final : public ServiceManagerHandle {
@@ -83,7 +65,7 @@ class Win32ServiceManager final : public ServiceManagerHandle {
   }
 
  private:
-  ScHandle handle_;
+  win32::UniqueScHandle handle_;
 };
 
 // The system calls these with its own calling convention; they hand over to ours.

@@ -5,8 +5,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/bytes.h"
 #include "sim/services/at_text.h"
-#include "sim/services/byte_io.h"
 #include "sim/services/sar_param_item.h"
 #include "sim/services/sar_tables.h"
 
@@ -199,7 +199,7 @@ AtResult NvmCommand(AtModem& m, std::string_view rest) {
     c.SkipBlanks();
     const auto value = c.Decimal(word->max);
     if (!value) return AtError();
-    PutU16(bytes, 2 * i, static_cast<std::uint16_t>(*value));
+    plat::LeWriter(bytes).U16(2 * i, static_cast<std::uint16_t>(*value));
   }
   c.SkipBlanks();
   if ((list && !c.Take("}")) || !c.AtEnd()) return AtError();

@@ -1,7 +1,7 @@
 #include "sim/services/ms_sar_service.h"
 
+#include "platform/bytes.h"
 #include "sim/runtime.h"
-#include "sim/services/byte_io.h"
 #include "sim/services/reply.h"
 #include "sim/services/status.h"
 
@@ -15,8 +15,8 @@ constexpr std::size_t kPairSize = 8;
 constexpr std::size_t kStateSize = 8;
 
 MsSarState Decode(const Bytes& b) {
-  return MsSarState{GetU32(b, 0),  GetU32(b, 4),  GetU32(b, 8), GetU32(b, 12),
-                    GetU32(b, 16), GetU32(b, 20), GetU32(b, 24)};
+  plat::LeReader in(b);
+  return MsSarState{in.U32(0), in.U32(4), in.U32(8), in.U32(12), in.U32(16), in.U32(20), in.U32(24)};
 }
 
 bool AnswerFits(std::uint32_t element_count) {
@@ -25,17 +25,17 @@ bool AnswerFits(std::uint32_t element_count) {
 
 Bytes AnswerBytes(const MsSarState& s) {
   Bytes out;
-  AppendU32(out, s.mode);
-  AppendU32(out, s.backoff_status);
-  AppendU32(out, 0);  // no Wi-Fi integration on this modem
-  AppendU32(out, s.element_count);
+  plat::AppendU32(out, s.mode);
+  plat::AppendU32(out, s.backoff_status);
+  plat::AppendU32(out, 0);  // no Wi-Fi integration on this modem
+  plat::AppendU32(out, s.element_count);
   const auto state_at = static_cast<std::uint32_t>(kAnswerHead + kPairSize * s.element_count);
   for (std::uint32_t i = 0; i < s.element_count; ++i) {
-    AppendU32(out, state_at);
-    AppendU32(out, kStateSize);
+    plat::AppendU32(out, state_at);
+    plat::AppendU32(out, kStateSize);
   }
-  AppendU32(out, s.antenna_index);
-  AppendU32(out, s.backoff_index);
+  plat::AppendU32(out, s.antenna_index);
+  plat::AppendU32(out, s.backoff_index);
   return out;
 }
 

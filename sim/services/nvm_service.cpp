@@ -2,8 +2,8 @@
 
 #include <optional>
 
+#include "platform/bytes.h"
 #include "sim/runtime.h"
-#include "sim/services/byte_io.h"
 #include "sim/services/reply.h"
 #include "sim/services/status.h"
 
@@ -20,7 +20,10 @@ struct Head {
   std::uint32_t size;
 };
 
-Head ParseHead(const Bytes& data) { return Head{GetU32(data, 0), GetU32(data, 4), GetU32(data, 8)}; }
+Head ParseHead(const Bytes& data) {
+  plat::LeReader in(data);
+  return Head{in.U32(0), in.U32(4), in.U32(8)};
+}
 
 // Checks the range against the item as it is now: OK, or the status that fails the command.
 plat::HRESULT CheckRange(const NvmStore& store, const Head& head) {
@@ -46,8 +49,8 @@ ServiceReply NvmService::Query(std::uint32_t cid, const std::vector<std::uint8_t
   if (!bytes || bytes->size() != head.size) return Fail(kReadFault);
   Bytes answer;
   answer.reserve(kReadAnswerHead + bytes->size());
-  AppendU32(answer, head.item);
-  AppendU32(answer, head.size);
+  plat::AppendU32(answer, head.item);
+  plat::AppendU32(answer, head.size);
   answer.insert(answer.end(), bytes->begin(), bytes->end());
   return Answer(std::move(answer));
 }

@@ -3,7 +3,7 @@
 #include <array>
 #include <initializer_list>
 
-#include "sim/services/byte_io.h"
+#include "platform/bytes.h"
 
 namespace sim::services {
 
@@ -58,12 +58,13 @@ const std::initializer_list<Override> kOsprey4g[2] = {
 void PutOspreyBlock(Bytes& item, std::size_t at, std::uint8_t rat, const std::initializer_list<Override>& elements) {
   item[at] = rat;
   item[at + 1] = 1;  // pOverrideFlag: the elements below apply
-  PutU16(item, at + 2, static_cast<std::uint16_t>(elements.size()));
+  plat::LeWriter out(item);
+  out.U16(at + 2, static_cast<std::uint16_t>(elements.size()));
   std::size_t e = at + 4;
   for (const Override& o : elements) {
-    PutU16(item, e, o.band);
-    PutU16(item, e + 2, kOspreyElementReserved);
-    for (std::size_t p = 0; p < 4; ++p) PutU16(item, e + 4 + 2 * p, o.ports[p]);
+    out.U16(e, o.band);
+    out.U16(e + 2, kOspreyElementReserved);
+    for (std::size_t p = 0; p < 4; ++p) out.U16(e + 4 + 2 * p, o.ports[p]);
     e += kOspreyElementSize;
   }
 }
@@ -98,17 +99,18 @@ Bytes KestrelItem() {
   static_assert(kKestrel3gWord + kKestrel3gBands == kKestrel4gWord);
   static_assert(kKestrel4gWord + kKestrel4gBands == kKestrelTableSize / 2);
   Bytes item(kKestrelSarItemSize, 0);  // both flags clear
+  plat::LeWriter out(item);
   for (std::size_t t = 0; t < 3; ++t) {
     const std::size_t at = kKestrelTableOffset[t];
     // Head: format version 1.2, the table's number, the 3G and 4G band counts, the head and body
     // sizes in bytes, and a marker pair the firmware checks before trusting the table.
     const std::uint16_t head[8] = {0x0102, static_cast<std::uint16_t>(t + 1), 30, 66, 16, 192, 0xA55A, 0x5AA5};
-    for (std::size_t w = 0; w < 8; ++w) PutU16(item, at + 2 * w, head[w]);
+    for (std::size_t w = 0; w < 8; ++w) out.U16(at + 2 * w, head[w]);
     const auto back_off = static_cast<std::uint16_t>(t * kKestrelStepBackOff);
     for (const BandPower& b : kKestrel3g)
-      PutU16(item, at + 2 * (kKestrel3gWord + b.band - 1), static_cast<std::uint16_t>(b.power - back_off));
+      out.U16(at + 2 * (kKestrel3gWord + b.band - 1), static_cast<std::uint16_t>(b.power - back_off));
     for (const BandPower& b : kKestrel4g)
-      PutU16(item, at + 2 * (kKestrel4gWord + b.band - 1), static_cast<std::uint16_t>(b.power - back_off));
+      out.U16(at + 2 * (kKestrel4gWord + b.band - 1), static_cast<std::uint16_t>(b.power - back_off));
   }
   return item;
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <map>
 
+#include "platform/bytes.h"
 #include "sim/services/sar_param_item.h"
 
 namespace sim::services {
@@ -29,35 +30,37 @@ std::size_t KestrelWord(std::size_t table, Rat rat, std::uint16_t band) {
 bool PutOsprey(std::size_t table, const BandLimit& limit, Bytes* item) {
   const std::size_t block = OspreyBlockOffset(table, limit.rat);
   const std::size_t capacity = OspreyCapacity(limit.rat);
-  std::size_t count = GetU16(*item, block + 2);
+  plat::LeReader in(*item);
+  plat::LeWriter out(*item);
+  std::size_t count = in.U16(block + 2);
   if (count > capacity) return false;
   std::size_t e = 0;
-  while (e < count && GetU16(*item, ElementWord(block, e, kBandWord)) != limit.band) ++e;
+  while (e < count && in.U16(ElementWord(block, e, kBandWord)) != limit.band) ++e;
   if (e == count) {
     if (count == capacity) return false;
-    PutU16(*item, block + 2, static_cast<std::uint16_t>(++count));
-    PutU16(*item, ElementWord(block, e, kBandWord), limit.band);
-    PutU16(*item, ElementWord(block, e, kReservedWord), 0);
+    out.U16(block + 2, static_cast<std::uint16_t>(++count));
+    out.U16(ElementWord(block, e, kBandWord), limit.band);
+    out.U16(ElementWord(block, e, kReservedWord), 0);
   }
   for (std::size_t p = 0; p < kPortCount; ++p)
-    PutU16(*item, ElementWord(block, e, kPortAWord + p), Power16FromTenths(limit.tenths));
-  return true;
+    out.U16(ElementWord(block, e, kPortAWord + p), Power16FromTenths(limit.tenths));
+  return in.ok() && out.ok();
 }
 
 void ReadOsprey(std::size_t table, Rat rat, const Bytes& item, std::vector<BandLimit>* out) {
   const std::size_t block = OspreyBlockOffset(table, rat);
-  const std::size_t count = std::min<std::size_t>(GetU16(item, block + 2), OspreyCapacity(rat));
+  plat::LeReader in(item);
+  const std::size_t count = std::min<std::size_t>(in.U16(block + 2), OspreyCapacity(rat));
   std::map<std::uint16_t, std::uint16_t> power_of_band;
   for (std::size_t e = 0; e < count; ++e)
-    power_of_band.emplace(GetU16(item, ElementWord(block, e, kBandWord)),
-                          GetU16(item, ElementWord(block, e, kPortAWord)));
+    power_of_band.emplace(in.U16(ElementWord(block, e, kBandWord)), in.U16(ElementWord(block, e, kPortAWord)));
   for (const auto& [band, power] : power_of_band)
     if (band != 0 && power != 0) out->push_back(BandLimit{rat, band, TenthsFromPower16(power)});
 }
 
 void ReadKestrel(std::size_t table, Rat rat, const Bytes& item, std::vector<BandLimit>* out) {
   for (std::uint16_t band = 1; band <= MaxBand(ModemFamily::kKestrel, rat); ++band)
-    if (const std::uint16_t power = GetU16(item, KestrelWord(table, rat, band)); power != 0)
+    if (const std::uint16_t power = plat::LeReader(item).U16(KestrelWord(table, rat, band)); power != 0)
       out->push_back(BandLimit{rat, band, TenthsFromPower16(power)});
 }
 
@@ -101,7 +104,7 @@ bool PutBandLimits(ModemFamily family, std::size_t table, const std::vector<Band
     if (family == ModemFamily::kOsprey) {
       if (!PutOsprey(table, limit, &changed)) return false;
     } else {
-      PutU16(changed, KestrelWord(table, limit.rat, limit.band), Power16FromTenths(limit.tenths));
+      plat::LeWriter(changed).U16(KestrelWord(table, limit.rat, limit.band), Power16FromTenths(limit.tenths));
     }
   }
   *item = std::move(changed);

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "sim/modem_config.h"
-#include "sim/services/byte_io.h"
 #include "sim/services/sar_table_text.h"
 
 namespace sim::services {

@@ -4,7 +4,7 @@
 #include <system_error>
 
 #include "platform/fs.h"
-#include "sim/atomic_file.h"
+#include "platform/whole_file.h"
 
 namespace sim::services {
 
@@ -19,7 +19,7 @@ StateRead StateFile::Read(std::vector<std::uint8_t>* bytes) const {
   const auto lock = plat::LockFile(lock_.u16string());
   if (!lock) return StateRead::kFailed;
   if (!std::filesystem::exists(file_, ec)) return ec ? StateRead::kFailed : StateRead::kAbsent;
-  return ReadFileContents(file_, bytes) ? StateRead::kRead : StateRead::kFailed;
+  return plat::ReadFileContents(file_, bytes) ? StateRead::kRead : StateRead::kFailed;
 }
 
 bool StateFile::Write(const std::vector<std::uint8_t>& bytes) {
@@ -27,7 +27,7 @@ bool StateFile::Write(const std::vector<std::uint8_t>& bytes) {
   std::filesystem::create_directories(folder_, ec);
   const auto lock = plat::LockFile(lock_.u16string());
   if (!lock) return false;
-  return ReplaceFileContents(file_, bytes);
+  return plat::ReplaceFileContents(file_, bytes);
 }
 
 }  // namespace sim::services

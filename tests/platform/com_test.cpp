@@ -5,11 +5,15 @@
 #include <algorithm>
 #include <cstring>
 #include <optional>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/bytes.h"
 #include "platform/mbn.h"
+#include "platform/modem.h"
+#include "platform/process.h"
+#include "platform/setup_api.h"
 #include "platform/text.h"
 #include "test_support.h"
 
@@ -333,6 +337,58 @@ TEST(Apartment, CreationNeedsAnInitialisedThread) {
     EXPECT_EQ(outer.refs, 1u);
     plat::CoUninitialize();
   }).join();
+}
+
+// A stand-in that answers so that its answer cannot be mistaken for the platform's own.
+constexpr HRESULT kStandInAnswer = plat::Hr(0x8004A11Eu);
+HRESULT StandInCreate(const GUID&, const GUID&, void** ppv) {
+  *ppv = nullptr;
+  return kStandInAnswer;
+}
+std::vector<std::string> StandInDevices() { return {"PCI\\VEN_1234&DEV_0001\\0"}; }
+
+TEST(SimulatedModem, OnlyWhatIsRegisteredAnswers) {
+  txl_test::ScopedEnv modem("TXL_MODEM", "sim");
+  struct Row {
+    const char* name;
+    plat::SimulatedModem registered;
+    HRESULT created;
+    std::vector<std::string> devices;
+  };
+  const Row rows[] = {
+      // A program that registers nothing (the service host) has no modem at all.
+      {"nothing registered", {}, plat::REGDB_E_CLASSNOTREG, {}},
+      {"a stand-in registered", {&StandInCreate, &StandInDevices}, kStandInAnswer, {"PCI\\VEN_1234&DEV_0001\\0"}},
+      {"a factory without a device list", {&StandInCreate, nullptr}, kStandInAnswer, {}},
+      // Registering again replaces the earlier one, emptiness included.
+      {"registration withdrawn", {}, plat::REGDB_E_CLASSNOTREG, {}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    plat::RegisterSimulatedModem(row.registered);
+    std::thread([&row] {
+      ASSERT_EQ(plat::CoInitializeEx(nullptr, plat::COINIT_MULTITHREADED), plat::S_OK);
+      void* p = reinterpret_cast<void*>(1);
+      EXPECT_EQ(plat::CoCreateInstance(plat::CLSID_MbnInterfaceManager, nullptr, plat::CLSCTX_ALL,
+                                       plat::IID_IMbnInterfaceManager, &p),
+                row.created);
+      EXPECT_EQ(p, nullptr);
+      plat::CoUninitialize();
+    }).join();
+    const auto list = plat::OpenPresentDeviceList();
+    ASSERT_NE(list, nullptr);
+    std::vector<std::string> listed;
+    std::string id;
+    for (plat::DWORD i = 0; list->Exists(i); ++i) {
+      ASSERT_TRUE(list->InstanceId(i, &id));
+      listed.push_back(id);
+    }
+    EXPECT_EQ(listed, row.devices);
+    plat::SetLastError(0);
+    EXPECT_FALSE(list->InstanceId(static_cast<plat::DWORD>(listed.size()), &id));
+    EXPECT_EQ(plat::GetLastError(), plat::ERROR_NO_MORE_ITEMS);
+  }
+  plat::RegisterSimulatedModem({});
 }
 
 }  // namespace

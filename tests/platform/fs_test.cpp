@@ -5,19 +5,29 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdint>
+#include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <thread>
+#include <vector>
 
 #if !defined(_WIN32)
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/posix/unique_fd.h"
 #endif
 
 #include "platform/common/name_order.h"
 #include "platform/process.h"
 #include "platform/text.h"
+#include "platform/whole_file.h"
 #include "test_support.h"
 
 namespace {
@@ -232,6 +242,73 @@ TEST(Lock, ReleasedWhenTheHolderDies) {
   ::waitpid(child, &status, 0);
   auto lock = plat::LockFile(path);  // would block for ever if the lock outlived its holder
   EXPECT_TRUE(lock);
+}
+#endif
+
+// A file replaced whole is the new contents or, when that cannot be written, still the old ones;
+// nothing is left beside it either way.
+TEST(WholeFile, ReplacedOrLeftAsItWas) {
+  using Bytes = std::vector<std::uint8_t>;
+  struct Row {
+    const char* name;
+    const char* file;               // relative to the folder
+    std::optional<Bytes> before;    // the file's contents first; nullopt: no file
+    bool replaced;                  // what ReplaceFileContents answers
+    std::optional<Bytes> after;     // what ReadFileContents reads then; nullopt: nothing readable
+  };
+  const Bytes old_bytes = {'o', 'l', 'd'};
+  const Bytes new_bytes = {'n', 'e', 'w', 0, 0xFF};
+  const Row rows[] = {
+      {"a new file", "fresh.bin", std::nullopt, true, new_bytes},
+      {"an existing file", "item.bin", old_bytes, true, new_bytes},
+      {"in a folder that does not exist", "missing/item.bin", std::nullopt, false, std::nullopt},
+      {"over a folder", "taken", std::nullopt, false, std::nullopt},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    TempFolder tmp;
+    std::filesystem::create_directories(tmp.path() / "taken" / "inside");
+    const std::filesystem::path file = tmp.path() / row.file;
+    if (row.before) {
+      ASSERT_TRUE(plat::ReplaceFileContents(file, *row.before));
+    }
+    plat::SetLastError(0);
+    EXPECT_EQ(plat::ReplaceFileContents(file, new_bytes), row.replaced);
+    if (!row.replaced) {
+      EXPECT_NE(plat::GetLastError(), 0u);
+    }
+    Bytes read;
+    EXPECT_EQ(plat::ReadFileContents(file, &read), row.after.has_value());
+    if (row.after) {
+      EXPECT_EQ(read, *row.after);
+    }
+    std::filesystem::path temp = file;
+    temp += ".tmp";
+    EXPECT_FALSE(std::filesystem::exists(temp));
+  }
+}
+
+#if !defined(_WIN32)
+// A descriptor is closed once, by its owner, and closing leaves errno as the failure set it.
+TEST(UniqueFd, ClosesOnceAndKeepsErrno) {
+  int pipe_ends[2];
+  ASSERT_EQ(::pipe(pipe_ends), 0);
+  plat::posix::UniqueFd read_end(pipe_ends[0]);
+  plat::posix::UniqueFd write_end(pipe_ends[1]);
+  ASSERT_TRUE(read_end);
+  plat::posix::UniqueFd moved(std::move(write_end));
+  EXPECT_FALSE(write_end);
+  EXPECT_EQ(moved.get(), pipe_ends[1]);
+  errno = ENOSPC;
+  moved.reset();
+  EXPECT_EQ(errno, ENOSPC);
+  EXPECT_FALSE(moved);
+  EXPECT_EQ(::fcntl(pipe_ends[1], F_GETFD), -1) << "closed by reset";
+  // The reader sees end of file: the only writer is gone.
+  char c = 0;
+  EXPECT_EQ(::read(read_end.get(), &c, 1), 0);
+  // A failed open is no descriptor.
+  EXPECT_FALSE(plat::posix::UniqueFd(-1));
 }
 #endif
 

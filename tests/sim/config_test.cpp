@@ -1,9 +1,9 @@
-// modem.ini over the embedded default, the Setup API list and the notebook's paths.
+// modem.ini over the embedded default, and the Setup API list.
 #include <functional>
 
 #include "platform/text.h"
-#include "sim/machine.h"
 #include "sim/modem_config.h"
+#include "sim/sim.h"
 #include "sim_fixture.h"
 
 namespace simtest {
@@ -149,43 +149,6 @@ TEST_F(NotebookTest, SetupApiDevicesFollowTheNotebook) {
   EXPECT_TRUE(sim::SetupApiDevices().empty());
   WriteIni("[module]\nfamily=other\n[setupapi]\ncount=1\ndevice0=PCI\\VEN_1D5A&DEV_5120\n");
   EXPECT_EQ(std::vector<std::string>{"PCI\\VEN_1D5A&DEV_5120"}, sim::SetupApiDevices());
-}
-
-TEST_F(NotebookTest, MachineDirFollowsTheEnvironment) {
-  EXPECT_EQ(dir(), sim::MachineDir());
-  EXPECT_EQ(dir() / "ProgramData", sim::CommonAppDataDir());
-  const std::string saved = plat::GetEnv("TXL_MACHINE_DIR").value_or("");
-  const auto saved_state = plat::GetEnv("XDG_STATE_HOME");
-  plat::SetEnv("TXL_MACHINE_DIR", nullptr);
-  plat::SetEnv("XDG_STATE_HOME", (dir() / "state").string().c_str());
-  const auto fallback = sim::MachineDir();
-  plat::SetEnv("XDG_STATE_HOME", saved_state ? saved_state->c_str() : nullptr);
-  plat::SetEnv("TXL_MACHINE_DIR", saved.c_str());
-  EXPECT_EQ(dir() / "state" / "txl-machine", fallback);
-  EXPECT_TRUE(std::filesystem::is_directory(fallback));  // created on first use
-}
-
-TEST_F(NotebookTest, WindowsPathsMapIntoTheNotebook) {
-  struct Row {
-    const char16_t* windows;
-    std::filesystem::path expected;  // relative to the notebook; empty: no mapping
-  };
-  const Row rows[] = {
-      {u"C:\\ProgramData\\Txl\\log.txt", "ProgramData/Txl/log.txt"},
-      {u"c:/Windows/System32", "Windows/System32"},
-      {u"C:\\A\\.\\B\\..\\C\\", "A/C"},
-      {u"C:\\..\\..\\Escape", "Escape"},  // never above the drive
-      {u"\\Rooted\\Path", "Rooted/Path"},
-      {u"D:\\Data", "D_drive/Data"},
-      {u"\\\\server\\share\\x", ""},
-  };
-  for (const Row& row : rows) {
-    const auto mapped = sim::MapWindowsPath(row.windows);
-    if (row.expected.empty())
-      EXPECT_TRUE(mapped.empty());
-    else
-      EXPECT_EQ(dir() / row.expected, mapped) << plat::Utf16ToUtf8(row.windows);
-  }
 }
 
 }  // namespace

@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <thread>
 
-#include "sim/machine.h"
 #include "sim_fixture.h"
 
 namespace simtest {

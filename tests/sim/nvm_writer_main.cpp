@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "sim/machine.h"
+#include "platform/machine.h"
 #include "sim/nvm_store.h"
 
 int main(int argc, char** argv) {
@@ -13,7 +13,7 @@ int main(int argc, char** argv) {
   const auto slot = static_cast<std::uint32_t>(std::strtoul(argv[2], nullptr, 0));
   const auto stride = static_cast<std::uint32_t>(std::strtoul(argv[3], nullptr, 0));
   const auto count = static_cast<std::uint32_t>(std::strtoul(argv[4], nullptr, 0));
-  sim::NvmStore store(sim::MachineDir(), sim::ModemFamily::kOsprey);
+  sim::NvmStore store(plat::MachineDir(), sim::ModemFamily::kOsprey);
   for (std::uint32_t i = 0; i < count; ++i)
     if (!store.Write(item, slot + i * stride, {static_cast<std::uint8_t>(0xA0 + slot)})) return 1;
   return 0;

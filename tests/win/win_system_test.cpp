@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
+#include <utility>
 
 #include "platform/known_folders.h"
 #include "platform/launch.h"
@@ -96,6 +98,49 @@ TEST(WinSystem, PresentDeviceListMatchesTheSystemsCount) {
   while (::SetupDiEnumDeviceInfo(set, system_count, &data)) ++system_count;
   ::SetupDiDestroyDeviceInfoList(set);
   EXPECT_EQ(count, system_count);
+}
+
+// Every kind of owner: what the system handed out is closed exactly once, the caller's last error
+// survives the close, and a "no handle" value of the kind leaves the owner empty.
+TEST(WinSystem, HandleOwnersCloseAndKeepTheLastError) {
+  struct Row {
+    const char* kind;
+    std::function<bool()> owns_one_then_resets;  // true when the owner held a handle and let it go
+  };
+  const auto check = [](auto owner) {
+    if (!owner) return false;
+    ::SetLastError(4321);
+    owner.reset();
+    return !owner && ::GetLastError() == 4321;
+  };
+  WIN32_FIND_DATAW found{};
+  HKEY key = nullptr;
+  const Row rows[] = {
+      {"kernel object",
+       [&] { return check(plat::win32::UniqueHandle(::CreateEventW(nullptr, TRUE, FALSE, nullptr))); }},
+      {"directory search",
+       [&] { return check(plat::win32::UniqueFindHandle(::FindFirstFileW(L"C:\\windows\\*", &found))); }},
+      {"registry key",
+       [&] {
+         if (::RegOpenKeyExW(HKEY_CURRENT_USER, L"Software", 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+         return check(plat::win32::UniqueHkey(key));
+       }},
+      {"library", [&] { return check(plat::win32::UniqueHmodule(::LoadLibraryW(L"kernel32.dll"))); }},
+      {"service manager",
+       [&] { return check(plat::win32::UniqueScHandle(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT))); }},
+  };
+  for (const Row& row : rows) EXPECT_TRUE(row.owns_one_then_resets()) << row.kind;
+
+  // Failure either way is no handle: kernel functions report it as null or INVALID_HANDLE_VALUE.
+  EXPECT_FALSE(plat::win32::UniqueHandle(INVALID_HANDLE_VALUE));
+  EXPECT_FALSE(plat::win32::UniqueHandle(nullptr));
+  EXPECT_FALSE(plat::win32::UniqueFindHandle(INVALID_HANDLE_VALUE));
+  // Moving hands the one handle over; the source is empty.
+  plat::win32::UniqueHandle first(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  const HANDLE raw = first.get();
+  plat::win32::UniqueHandle second(std::move(first));
+  EXPECT_FALSE(first);
+  EXPECT_EQ(second.get(), raw);
 }
 
 }  // namespace

@@ -2,7 +2,7 @@
 #include <vector>
 
 #include "platform/text.h"
-#include "sim/atomic_file.h"
+#include "platform/whole_file.h"
 #include "tool/txlsim/txlsim.h"
 
 namespace txlsim {
@@ -11,7 +11,7 @@ std::string PathText(const std::filesystem::path& p) { return plat::Utf16ToUtf8(
 
 std::string ReadText(const std::filesystem::path& p) {
   std::vector<std::uint8_t> bytes;
-  if (!sim::ReadFileContents(p, &bytes)) return {};
+  if (!plat::ReadFileContents(p, &bytes)) return {};
   return std::string(bytes.begin(), bytes.end());
 }
 

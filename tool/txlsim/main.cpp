@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/sim.h"
 #include "tool/txlsim/txlsim.h"
 
 namespace {
@@ -26,6 +27,8 @@ const char kHelp[] =
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The notebook this tool inspects is the one its platform reaches.
+  sim::RegisterWithPlatform();
   std::vector<std::string> args;
   for (int i = 1; i < argc; ++i) args.emplace_back(argv[i] ? argv[i] : "");
   if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {

@@ -4,7 +4,7 @@
 #include <system_error>
 #include <vector>
 
-#include "sim/machine.h"
+#include "platform/machine.h"
 #include "tool/txlsim/txlsim.h"
 
 namespace txlsim {
@@ -12,7 +12,7 @@ namespace txlsim {
 namespace fs = std::filesystem;
 
 int Reset() {
-  const fs::path modem = sim::MachineDir() / "modem";
+  const fs::path modem = plat::MachineDir() / "modem";
   std::vector<fs::path> doomed;
   std::error_code ec;
   if (fs::is_directory(modem / "nvm", ec))

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "platform/text.h"
-#include "sim/atomic_file.h"
-#include "sim/machine.h"
+#include "platform/whole_file.h"
+#include "platform/machine.h"
 #include "tool/txlsim/txlsim.h"
 
 namespace txlsim {
@@ -88,13 +88,13 @@ int Set(const std::string& arg) {
                  arg.c_str());
     return kUsageExit;
   }
-  const fs::path ini = sim::MachineDir() / "modem" / "modem.ini";
+  const fs::path ini = plat::MachineDir() / "modem" / "modem.ini";
   std::error_code ec;
   fs::create_directories(ini.parent_path(), ec);
   const std::string before = ReadText(ini);
   const std::string after = SetIniValue(before, section, key, value);
   // Written beside and renamed over, so a reader never sees half a file.
-  if (!sim::ReplaceFileContents(ini, std::vector<std::uint8_t>(after.begin(), after.end()))) {
+  if (!plat::ReplaceFileContents(ini, std::vector<std::uint8_t>(after.begin(), after.end()))) {
     std::fprintf(stderr, "txlsim: cannot replace %s\n", PathText(ini).c_str());
     return kFailedExit;
   }

@@ -8,7 +8,7 @@
 #include "platform/bytes.h"
 #include "platform/registry.h"
 #include "platform/text.h"
-#include "sim/machine.h"
+#include "platform/machine.h"
 #include "sim/modem_config.h"
 #include "sim/nvm_store.h"
 #include "sim/services/body_sar_settings.h"
@@ -95,7 +95,7 @@ std::string RegistryValue(plat::RegistryKey* key, const char16_t* name) {
 }  // namespace
 
 int Show() {
-  const fs::path dir = sim::MachineDir();
+  const fs::path dir = plat::MachineDir();
   const sim::ModemConfig c = sim::LoadModemConfig(dir);
   std::printf("machine folder: %s\n", PathText(dir).c_str());
   std::printf("modem.ini: %s\n", fs::exists(dir / "modem" / "modem.ini") ? "present" : "absent (embedded default)");

@@ -3,14 +3,14 @@
 #include <fstream>
 #include <string>
 
-#include "sim/machine.h"
+#include "platform/machine.h"
 #include "sim/trace.h"
 #include "tool/txlsim/txlsim.h"
 
 namespace txlsim {
 
 int Trace() {
-  const std::filesystem::path file = sim::trace::TraceFile(sim::MachineDir());
+  const std::filesystem::path file = sim::trace::TraceFile(plat::MachineDir());
   std::ifstream in(file, std::ios::binary);
   if (!in) {
     std::printf("no trace at %s (requests are traced when TXL_SIM_TRACE=1)\n", PathText(file).c_str());

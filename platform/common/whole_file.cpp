@@ -1,32 +1,10 @@
-#include "sim/atomic_file.h"
+#include "platform/whole_file.h"
 
 #include <fstream>
 #include <system_error>
 #include <utility>
 
-namespace sim {
-
-bool ReplaceFileContents(const std::filesystem::path& file, const std::vector<std::uint8_t>& bytes) {
-  std::error_code ec;
-  std::filesystem::path temp = file;
-  temp += ".tmp";
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    out.flush();
-    if (!out) {
-      out.close();
-      std::filesystem::remove(temp, ec);
-      return false;
-    }
-  }
-  std::filesystem::rename(temp, file, ec);
-  if (ec) {
-    std::filesystem::remove(temp, ec);
-    return false;
-  }
-  return true;
-}
+namespace plat {
 
 bool ReadFileContents(const std::filesystem::path& file, std::vector<std::uint8_t>* bytes) {
   std::error_code ec;
@@ -45,4 +23,4 @@ bool ReadFileContents(const std::filesystem::path& file, std::vector<std::uint8_
   return true;
 }
 
-}  // namespace sim
+}  // namespace plat
