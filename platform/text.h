@@ -32,4 +32,12 @@ char16_t AsciiLower(char16_t c);
 char16_t AsciiUpper(char16_t c);
 bool EqualsIgnoreCaseAscii(std::string_view a, std::string_view b);
 
+// The value of one hexadecimal digit (either case), -1 for any other character.
+constexpr int HexDigitValue(char32_t c) {
+  if (c >= U'0' && c <= U'9') return static_cast<int>(c - U'0');
+  if (c >= U'a' && c <= U'f') return static_cast<int>(c - U'a' + 10);
+  if (c >= U'A' && c <= U'F') return static_cast<int>(c - U'A' + 10);
+  return -1;
+}
+
 }  // namespace plat

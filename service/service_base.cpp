@@ -77,47 +77,35 @@ void CServiceBase::Start(plat::DWORD argc, char16_t** argv) {
   }
 }
 
-void CServiceBase::Stop() {
-  const plat::DWORD original_state = m_status.dwCurrentState;
+void CServiceBase::RunControl(plat::DWORD pending, plat::DWORD done, plat::DWORD back,
+                              void (CServiceBase::*operation)(), const char16_t* function,
+                              const char16_t* failure) {
   try {
-    SetStatus(plat::SERVICE_STOP_PENDING, 0);
-    OnStop();
-    SetStatus(plat::SERVICE_STOPPED, 0);
+    SetStatus(pending, 0);
+    (this->*operation)();
+    SetStatus(done, 0);
   } catch (const ServiceError& error) {
-    LogError(u"Service Stop", error.code);
-    SetStatus(original_state, 0);
+    LogError(function, error.code);
+    SetStatus(back, 0);
   } catch (...) {
-    LogServiceMessage(u"Service failed to stop.", kEventError);
-    SetStatus(original_state, 0);
+    LogServiceMessage(failure, kEventError);
+    SetStatus(back, 0);
   }
+}
+
+void CServiceBase::Stop() {
+  RunControl(plat::SERVICE_STOP_PENDING, plat::SERVICE_STOPPED, m_status.dwCurrentState, &CServiceBase::OnStop,
+             u"Service Stop", u"Service failed to stop.");
 }
 
 void CServiceBase::Pause() {
-  try {
-    SetStatus(plat::SERVICE_PAUSE_PENDING, 0);
-    OnPause();
-    SetStatus(plat::SERVICE_PAUSED, 0);
-  } catch (const ServiceError& error) {
-    LogError(u"Service Pause", error.code);
-    SetStatus(plat::SERVICE_RUNNING, 0);
-  } catch (...) {
-    LogServiceMessage(u"Service failed to pause.", kEventError);
-    SetStatus(plat::SERVICE_RUNNING, 0);
-  }
+  RunControl(plat::SERVICE_PAUSE_PENDING, plat::SERVICE_PAUSED, plat::SERVICE_RUNNING, &CServiceBase::OnPause,
+             u"Service Pause", u"Service failed to pause.");
 }
 
 void CServiceBase::Continue() {
-  try {
-    SetStatus(plat::SERVICE_CONTINUE_PENDING, 0);
-    OnContinue();
-    SetStatus(plat::SERVICE_RUNNING, 0);
-  } catch (const ServiceError& error) {
-    LogError(u"Service Continue", error.code);
-    SetStatus(plat::SERVICE_PAUSED, 0);
-  } catch (...) {
-    LogServiceMessage(u"Service failed to resume.", kEventError);
-    SetStatus(plat::SERVICE_PAUSED, 0);
-  }
+  RunControl(plat::SERVICE_CONTINUE_PENDING, plat::SERVICE_RUNNING, plat::SERVICE_PAUSED, &CServiceBase::OnContinue,
+             u"Service Continue", u"Service failed to resume.");
 }
 
 void CServiceBase::Shutdown() {

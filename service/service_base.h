@@ -69,6 +69,11 @@ class CServiceBase {
 
  private:
   void ReportStatus();
+  // Stop, pause and continue alike: through `pending` to `done`; when the operation fails, its
+  // failure is logged (`function` for a ServiceError, `failure` for anything else) and the
+  // service goes back to `back`.
+  void RunControl(plat::DWORD pending, plat::DWORD done, plat::DWORD back, void (CServiceBase::*operation)(),
+                  const char16_t* function, const char16_t* failure);
 };
 
 // The service of this program.

@@ -47,19 +47,12 @@ std::string Hex(const std::vector<std::uint8_t>& bytes) {
   return out;
 }
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 std::optional<std::vector<std::uint8_t>> FromHex(const std::string& hex) {
   if (hex.size() % 2) return std::nullopt;
   std::vector<std::uint8_t> out;
   for (std::size_t i = 0; i < hex.size(); i += 2) {
-    const int hi = HexDigit(hex[i]);
-    const int lo = HexDigit(hex[i + 1]);
+    const int hi = plat::HexDigitValue(hex[i]);
+    const int lo = plat::HexDigitValue(hex[i + 1]);
     if (hi < 0 || lo < 0) return std::nullopt;
     out.push_back(static_cast<std::uint8_t>(hi << 4 | lo));
   }
@@ -93,7 +86,7 @@ std::optional<std::string> Field(const std::string& line, const std::string& nam
     }
     int code = 0;
     for (int k = 1; k <= 4; ++k) {
-      const int d = at + k < line.size() ? HexDigit(line[at + k]) : -1;
+      const int d = at + k < line.size() ? plat::HexDigitValue(line[at + k]) : -1;
       if (d < 0) return std::nullopt;
       code = code << 4 | d;
     }

@@ -6,6 +6,7 @@
 #include <set>
 
 #include "api/values/value_text.h"
+#include "platform/text.h"
 
 namespace txlctl {
 
@@ -50,13 +51,6 @@ Parsed Refuse(std::string error) {
   Parsed p;
   p.error = std::move(error);
   return p;
-}
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
 }
 
 std::string_view Trim(std::string_view s) {
@@ -249,11 +243,11 @@ std::vector<Row> ParseReadBack(std::string_view text) {
     if (mask.size() < 3 || mask[0] != '0' || (mask[1] != 'x' && mask[1] != 'X')) continue;
     mask.remove_prefix(2);
     bool hex = true;
-    for (char c : mask) hex = hex && HexDigit(c) >= 0;
+    for (char c : mask) hex = hex && plat::HexDigitValue(c) >= 0;
     if (!hex) continue;
     std::vector<Row> line_rows;
     for (std::size_t i = 0; i < mask.size(); ++i) {
-      const int digit = HexDigit(mask[mask.size() - 1 - i]);
+      const int digit = plat::HexDigitValue(mask[mask.size() - 1 - i]);
       for (int b = 0; b < 4; ++b)
         if (digit & (1 << b)) line_rows.push_back({*tech, static_cast<int>(i) * 4 + b + 1, *value});
     }

@@ -4,22 +4,16 @@
 #include "platform/com.h"
 #include "platform/mbn.h"
 #include "platform/scope_exit.h"
+#include "platform/text.h"
 
 namespace plat {
 
 namespace {
 
-int HexValue(char16_t c) {
-  if (c >= u'0' && c <= u'9') return c - u'0';
-  if (c >= u'a' && c <= u'f') return c - u'a' + 10;
-  if (c >= u'A' && c <= u'F') return c - u'A' + 10;
-  return -1;
-}
-
 bool ParseHex(std::u16string_view s, std::size_t pos, std::size_t digits, std::uint64_t* out) {
   std::uint64_t v = 0;
   for (std::size_t i = 0; i < digits; ++i) {
-    const int h = HexValue(s[pos + i]);
+    const int h = HexDigitValue(s[pos + i]);
     if (h < 0) return false;
     v = (v << 4) | static_cast<std::uint64_t>(h);
   }

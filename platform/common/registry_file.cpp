@@ -68,19 +68,12 @@ std::u16string_view ParentOf(std::u16string_view path) {
   return sep == std::u16string_view::npos ? std::u16string_view() : path.substr(0, sep);
 }
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // 1 to max_digits hex digits and nothing else.
 bool ParseHex(std::string_view s, std::size_t max_digits, DWORD* out) {
   if (s.empty() || s.size() > max_digits) return false;
   DWORD v = 0;
   for (char c : s) {
-    const int d = HexDigit(c);
+    const int d = HexDigitValue(c);
     if (d < 0) return false;
     v = (v << 4) | static_cast<DWORD>(d);
   }

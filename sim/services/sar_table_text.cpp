@@ -1,5 +1,6 @@
 #include "sim/services/sar_table_text.h"
 
+#include "platform/text.h"
 #include "sim/services/at_text.h"
 
 namespace sim::services {
@@ -8,13 +9,6 @@ namespace {
 
 // 256 bands is far beyond any technology; a longer mask is not worth reading.
 constexpr std::size_t kMaxMaskDigits = 64;
-
-std::optional<int> HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return std::nullopt;
-}
 
 // Appends the bands of "0x..." to `out`; false when the mask is malformed, empty or too high.
 bool MaskBands(std::string_view mask, Rat rat, std::uint16_t tenths, std::uint16_t max_band,
@@ -25,10 +19,10 @@ bool MaskBands(std::string_view mask, Rat rat, std::uint16_t tenths, std::uint16
   if (mask.empty() || mask.size() > kMaxMaskDigits) return false;
   const std::size_t first = out->size();
   for (std::size_t from_end = 0; from_end < mask.size(); ++from_end) {
-    const auto digit = HexDigit(mask[mask.size() - 1 - from_end]);
-    if (!digit) return false;
+    const int digit = plat::HexDigitValue(static_cast<unsigned char>(mask[mask.size() - 1 - from_end]));
+    if (digit < 0) return false;
     for (int bit = 0; bit < 4; ++bit) {
-      if (!(*digit & (1 << bit))) continue;
+      if (!(digit & (1 << bit))) continue;
       const std::size_t band = 4 * from_end + static_cast<std::size_t>(bit) + 1;
       if (band > max_band) return false;
       out->push_back(BandLimit{rat, static_cast<std::uint16_t>(band), tenths});
