@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/types.h"
+#include "platform/unique.h"
 
 #if defined(_WIN32)
 #define TXL_STDCALL __stdcall
@@ -87,34 +88,20 @@ BSTR SysAllocStringLen(const char16_t* text, UINT length);
 void SysFreeString(BSTR s);
 UINT SysStringLen(BSTR s);
 
+struct BstrTraits {
+  static BSTR None() { return nullptr; }
+  static bool IsNone(BSTR s) { return s == nullptr; }
+  static void Close(BSTR s) { SysFreeString(s); }
+};
+
 // Owns one BSTR.
-class BStr {
+class BStr : public UniqueResource<BSTR, BstrTraits> {
  public:
   BStr() = default;
-  explicit BStr(const char16_t* text) : s_(text ? SysAllocString(text) : nullptr) {}
+  explicit BStr(const char16_t* text) : UniqueResource(text ? SysAllocString(text) : nullptr) {}
   explicit BStr(std::u16string_view text)
-      : s_(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {}
-  ~BStr() { SysFreeString(s_); }
-  BStr(const BStr&) = delete;
-  BStr& operator=(const BStr&) = delete;
-  BStr(BStr&& o) noexcept : s_(std::exchange(o.s_, nullptr)) {}
-  BStr& operator=(BStr&& o) noexcept {
-    if (this != &o) {
-      SysFreeString(s_);
-      s_ = std::exchange(o.s_, nullptr);
-    }
-    return *this;
-  }
-  BSTR get() const { return s_; }
-  BSTR* put() {
-    SysFreeString(s_);
-    s_ = nullptr;
-    return &s_;
-  }
-  std::u16string str() const { return s_ ? std::u16string(s_, SysStringLen(s_)) : std::u16string(); }
-
- private:
-  BSTR s_ = nullptr;
+      : UniqueResource(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {}
+  std::u16string str() const { return get() ? std::u16string(get(), SysStringLen(get())) : std::u16string(); }
 };
 
 // ---- SAFEARRAY ---------------------------------------------------------------------------------
@@ -154,36 +141,14 @@ HRESULT SafeArrayAccessData(SAFEARRAY* psa, void** ppvData);
 HRESULT SafeArrayUnaccessData(SAFEARRAY* psa);
 HRESULT SafeArrayGetVartype(SAFEARRAY* psa, VARTYPE* pvt);
 
-// Owns one SAFEARRAY (destroyed, with the references or strings it holds, on scope exit).
-class UniqueSafeArray {
- public:
-  UniqueSafeArray() = default;
-  explicit UniqueSafeArray(SAFEARRAY* a) : a_(a) {}
-  ~UniqueSafeArray() { reset(); }
-  UniqueSafeArray(const UniqueSafeArray&) = delete;
-  UniqueSafeArray& operator=(const UniqueSafeArray&) = delete;
-  UniqueSafeArray(UniqueSafeArray&& o) noexcept : a_(std::exchange(o.a_, nullptr)) {}
-  UniqueSafeArray& operator=(UniqueSafeArray&& o) noexcept {
-    if (this != &o) {
-      reset();
-      a_ = std::exchange(o.a_, nullptr);
-    }
-    return *this;
-  }
-  SAFEARRAY* get() const { return a_; }
-  SAFEARRAY** put() {
-    reset();
-    return &a_;
-  }
-  SAFEARRAY* release() { return std::exchange(a_, nullptr); }
-  void reset() {
-    if (a_) SafeArrayDestroy(std::exchange(a_, nullptr));
-  }
-  explicit operator bool() const { return a_ != nullptr; }
-
- private:
-  SAFEARRAY* a_ = nullptr;
+struct SafeArrayTraits {
+  static SAFEARRAY* None() { return nullptr; }
+  static bool IsNone(SAFEARRAY* a) { return a == nullptr; }
+  static void Close(SAFEARRAY* a) { SafeArrayDestroy(a); }
 };
+
+// Owns one SAFEARRAY (destroyed, with the references or strings it holds, on scope exit).
+using UniqueSafeArray = UniqueResource<SAFEARRAY*, SafeArrayTraits>;
 
 // Builds a one-dimensional VT_UI1 array with lower bound 0 holding the bytes (zeros for null
 // data). E_OUTOFMEMORY when it cannot be created, the failing put's result when it cannot be filled.

@@ -90,13 +90,12 @@ const InnerTexts kSetMode = {"set_BodySarModeV2Ex",
                              "pResponseBuffer",
                              false,
                              false};
-const InnerTexts kGetMode = {"get_BodySarModeV2Ex",
-                             {nullptr, "KestrelVexelAtSendFun"},
-                             {"vexelAtSendFun", "vexelAtSendFun"},
-                             {"vexelAtSendFun", "KestrelVexelAtSendFun"},
-                             "pResponseBuffer",
-                             false,
-                             false};
+// The mode's get logs exactly what its set does, under its own name.
+constexpr InnerTexts Renamed(InnerTexts texts, const char* name) {
+  texts.name = name;
+  return texts;
+}
+const InnerTexts kGetMode = Renamed(kSetMode, "get_BodySarModeV2Ex");
 const InnerTexts kSetProfile = {"set_BodySarProfileV2Ex",
                                 {nullptr, nullptr},
                                 {"vexelAtSendFun", "vexelAtSendFun"},

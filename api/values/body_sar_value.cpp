@@ -174,18 +174,22 @@ int get_BodySarValueV2Ex(char* buffer) {
   return result;
 }
 
-}  // namespace krill
+namespace {
 
-using namespace krill;
-
-extern "C" TXL_EXPORT int set_BodySarValue(char* pBodySarValue) {
-  Log("[Information] set_BodySarValue enter.");
-  if (!pBodySarValue || !TypeServed(true)) return kNotServed;
-  // The whole read-modify-write of the record, or the direct write and its work-around, as one.
+// The opening the two value exports share: the argument checks, the modem held for the whole
+// exchange (the read-modify-write of the record, or the direct command and its work-around, as
+// one), and the road; `on_road` does the export's own work on a road that was not refused.
+int ValueExport(const char* name, char* value, int (*on_road)(Road, char*)) {
+  Log("[Information] %s enter.", name);
+  if (!value || !TypeServed(true)) return kNotServed;
   const IGlobalTools::ProcessLockScope modem_work;
   int result = kSucceeded;
-  const Road road = ChooseRoad("set_BodySarValue", true, "nRetV2Ex", &result);
+  const Road road = ChooseRoad(name, true, "nRetV2Ex", &result);
   if (road == Road::kRefused) return result;
+  return on_road(road, value);
+}
+
+int SetValueOnRoad(Road road, char* pBodySarValue) {
   if (road == Road::kBridge) {
     const int nRetV2Ex = set_BodySarValueV2Ex(pBodySarValue);
     Log("[Information] set_BodySarValue IsMsSarInterface bRet=%d, pCmdValue=%s, nRetV2Ex=%d done.", 1,
@@ -202,8 +206,8 @@ extern "C" TXL_EXPORT int set_BodySarValue(char* pBodySarValue) {
   std::string reply;
   // The modem parses the text itself here, and its reply decides: a refusal fails the set for
   // every module type; only a module of neither family may accept without "OK".
-  result = IGlobalTools::DirectReplyResult(IGlobalTools::SendAtCommand(command, &reply), reply,
-                                           ntype != kTypeOther);
+  int result =
+      IGlobalTools::DirectReplyResult(IGlobalTools::SendAtCommand(command, &reply), reply, ntype != kTypeOther);
   if (result == kSucceeded && ntype == kTypeOsprey) {
     result = ATGTBAND5WAPlanB();
     if (result != kSucceeded) Log("[Information] set_BodySarValue-ATGTBAND5WAPlanB fail");
@@ -212,13 +216,7 @@ extern "C" TXL_EXPORT int set_BodySarValue(char* pBodySarValue) {
   return result;
 }
 
-extern "C" TXL_EXPORT int get_BodySarValue(char* pBodySarValue) {
-  Log("[Information] get_BodySarValue enter.");
-  if (!pBodySarValue || !TypeServed(true)) return kNotServed;
-  const IGlobalTools::ProcessLockScope modem_work;
-  int result = kSucceeded;
-  const Road road = ChooseRoad("get_BodySarValue", true, "nRetV2Ex", &result);
-  if (road == Road::kRefused) return result;
+int GetValueOnRoad(Road road, char* pBodySarValue) {
   if (road == Road::kBridge) {
     const int nRetV2Ex = get_BodySarValueV2Ex(pBodySarValue);
     Log("[Information] get_BodySarValue IsMsSarInterface bRet=%d, nRetV2Ex=%d done.", 1, nRetV2Ex);
@@ -227,7 +225,7 @@ extern "C" TXL_EXPORT int get_BodySarValue(char* pBodySarValue) {
   std::string reply;
   // Every failure leaves the caller's buffer as it was: a refused or unconfirmed reply, one
   // without a value text, and one whose value text would not fit.
-  result = IGlobalTools::DirectReplyResult(
+  int result = IGlobalTools::DirectReplyResult(
       IGlobalTools::SendAtCommand(road == Road::kDirectType1 ? "AT+BODYSAR?" : kReadCommand, &reply), reply, true);
   if (result == kSucceeded) {
     const std::size_t plus = reply.find('+');
@@ -243,4 +241,18 @@ extern "C" TXL_EXPORT int get_BodySarValue(char* pBodySarValue) {
   }
   Log("[Information] get_BodySarValue done. ");
   return result;
+}
+
+}  // namespace
+
+}  // namespace krill
+
+using namespace krill;
+
+extern "C" TXL_EXPORT int set_BodySarValue(char* pBodySarValue) {
+  return ValueExport("set_BodySarValue", pBodySarValue, SetValueOnRoad);
+}
+
+extern "C" TXL_EXPORT int get_BodySarValue(char* pBodySarValue) {
+  return ValueExport("get_BodySarValue", pBodySarValue, GetValueOnRoad);
 }

@@ -58,19 +58,16 @@ class PosixService final : public ServiceHandle {
     if (!status) return Fail(ERROR_INVALID_PARAMETER);
     const auto lock = LockDatabase();
     ServiceConfig config;
-    const fs::path folder = ServiceFolder(name_);
-    if (!ReadConfig(folder, &config)) return Fail(ERROR_SERVICE_DOES_NOT_EXIST);
-    *status = CurrentStatus(folder, config);
+    if (!ReadEntry(SERVICE_QUERY_STATUS, &config, false)) return false;
+    *status = CurrentStatus(ServiceFolder(name_), config);
     return true;
   }
 
   bool Start() override {
-    if (!(access_ & SERVICE_START)) return Fail(ERROR_ACCESS_DENIED);
     const auto lock = LockDatabase();
     ServiceConfig config;
+    if (!ReadEntry(SERVICE_START, &config, true)) return false;
     const fs::path folder = ServiceFolder(name_);
-    if (!ReadConfig(folder, &config)) return Fail(ERROR_SERVICE_DOES_NOT_EXIST);
-    if (config.deleted) return Fail(ERROR_SERVICE_MARKED_FOR_DELETE);
     if (CurrentStatus(folder, config).dwCurrentState != SERVICE_STOPPED) return Fail(ERROR_SERVICE_ALREADY_RUNNING);
 
     if (::mkfifo(ControlFifo(folder).c_str(), 0600) != 0 && errno != EEXIST) return Fail(Win32ErrorFromErrno(errno));
@@ -182,12 +179,10 @@ class PosixService final : public ServiceHandle {
   }
 
   bool Delete() override {
-    if (!(access_ & DELETE)) return Fail(ERROR_ACCESS_DENIED);
     const auto lock = LockDatabase();
     ServiceConfig config;
+    if (!ReadEntry(DELETE, &config, true)) return false;
     const fs::path folder = ServiceFolder(name_);
-    if (!ReadConfig(folder, &config)) return Fail(ERROR_SERVICE_DOES_NOT_EXIST);
-    if (config.deleted) return Fail(ERROR_SERVICE_MARKED_FOR_DELETE);
     if (CurrentStatus(folder, config).dwCurrentState == SERVICE_STOPPED) {
       std::error_code ec;
       fs::remove_all(folder, ec);
@@ -198,6 +193,15 @@ class PosixService final : public ServiceHandle {
   }
 
  private:
+  // This service's entry, read under the caller's database lock once the handle is found to
+  // carry `right`; a service marked for deletion takes no new work when `refuse_deleted`.
+  bool ReadEntry(DWORD right, ServiceConfig* config, bool refuse_deleted) const {
+    if (!(access_ & right)) return Fail(ERROR_ACCESS_DENIED);
+    if (!ReadConfig(ServiceFolder(name_), config)) return Fail(ERROR_SERVICE_DOES_NOT_EXIST);
+    if (refuse_deleted && config->deleted) return Fail(ERROR_SERVICE_MARKED_FOR_DELETE);
+    return true;
+  }
+
   std::u16string name_;
   DWORD access_;
 };

@@ -8,37 +8,20 @@
 #include <cerrno>
 #include <utility>
 
+#include "platform/unique.h"
+
 namespace plat::posix {
 
-class UniqueFd {
- public:
-  UniqueFd() = default;
-  explicit UniqueFd(int fd) : fd_(fd < 0 ? -1 : fd) {}
-  ~UniqueFd() { reset(); }
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-  UniqueFd(UniqueFd&& o) noexcept : fd_(std::exchange(o.fd_, -1)) {}
-  UniqueFd& operator=(UniqueFd&& o) noexcept {
-    if (this != &o) {
-      reset();
-      fd_ = std::exchange(o.fd_, -1);
-    }
-    return *this;
+struct FdTraits {
+  static int None() { return -1; }
+  static bool IsNone(int fd) { return fd < 0; }
+  static void Close(int fd) {
+    const int saved = errno;
+    ::close(fd);
+    errno = saved;
   }
-
-  int get() const { return fd_; }
-  explicit operator bool() const { return fd_ >= 0; }
-  void reset(int fd = -1) {
-    if (fd_ >= 0) {
-      const int saved = errno;
-      ::close(fd_);
-      errno = saved;
-    }
-    fd_ = fd < 0 ? -1 : fd;
-  }
-
- private:
-  int fd_ = -1;
 };
+
+using UniqueFd = UniqueResource<int, FdTraits>;
 
 }  // namespace plat::posix

@@ -13,6 +13,7 @@
 
 // The layout checks below need our COM declarations; like every platform header they go first.
 #include "platform/com.h"
+#include "platform/unique.h"
 
 #include <windows.h>
 #include <objbase.h>
@@ -51,40 +52,11 @@ inline plat::SAFEARRAY* Ours(::SAFEARRAY* a) { return reinterpret_cast<plat::SAF
 // whose functions report failure either way) both, kept as null.
 enum class NoHandle { kNull, kInvalidValue, kNullOrInvalidValue };
 
-// Owns one handle of any kind, configured by its close function and its "no handle" value: closed
-// on scope exit, on every path. Closing never clobbers the error a failed call left for our
-// caller: why something failed is what the caller reads next.
-template <class T, auto Close, NoHandle kNone = NoHandle::kNull>
-class UniqueAny {
- public:
-  UniqueAny() = default;
-  explicit UniqueAny(T h) : h_(IsNone(h) ? None() : h) {}
-  ~UniqueAny() { reset(); }
-  UniqueAny(const UniqueAny&) = delete;
-  UniqueAny& operator=(const UniqueAny&) = delete;
-  UniqueAny(UniqueAny&& o) noexcept : h_(o.release()) {}
-  UniqueAny& operator=(UniqueAny&& o) noexcept {
-    if (this != &o) reset(o.release());
-    return *this;
-  }
-
-  T get() const { return h_; }
-  explicit operator bool() const { return !IsNone(h_); }
-  T release() {
-    const T h = h_;
-    h_ = None();
-    return h;
-  }
-  void reset(T h = None()) {
-    if (!IsNone(h_)) {
-      const ::DWORD saved = ::GetLastError();
-      Close(h_);
-      ::SetLastError(saved);
-    }
-    h_ = IsNone(h) ? None() : h;
-  }
-
- private:
+// The traits of one kind of handle, configured by its close function and its "no handle" value.
+// Closing never clobbers the error a failed call left for our caller: why something failed is
+// what the caller reads next.
+template <class T, auto CloseFunction, NoHandle kNone>
+struct HandleTraits {
   static T None() {
     if constexpr (kNone == NoHandle::kInvalidValue) return reinterpret_cast<T>(INVALID_HANDLE_VALUE);
     else return nullptr;
@@ -96,9 +68,16 @@ class UniqueAny {
     else if constexpr (kNone == NoHandle::kInvalidValue) return is_invalid;
     else return is_null || is_invalid;
   }
-
-  T h_ = None();
+  static void Close(T h) {
+    const ::DWORD saved = ::GetLastError();
+    CloseFunction(h);
+    ::SetLastError(saved);
+  }
 };
+
+// Owns one handle of any kind: closed on scope exit, on every path.
+template <class T, auto Close, NoHandle kNone = NoHandle::kNull>
+using UniqueAny = plat::UniqueResource<T, HandleTraits<T, Close, kNone>>;
 
 // The kinds of handle the backend holds; each file that needs another kind adds its alias beside
 // the header that declares it.

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <initializer_list>
+#include <vector>
 
 #include "platform/bytes.h"
 
@@ -22,40 +23,35 @@ constexpr std::uint8_t kOsprey4gRat = 2;
 // Modems leave the factory with this word set in every element.
 constexpr std::uint16_t kOspreyElementReserved = 0;
 
-// Profile 0 is the modem at full power; profile 1 backs off about 3 dB and adds band 25 so that
-// the profiles differ in count as well as in value.
-const std::initializer_list<Override> kOsprey3g[2] = {
-    {{1, {Dbm16(23.5), Dbm16(23.0), Dbm16(23.5), Dbm16(23.0)}},
-     {2, {Dbm16(23.0), Dbm16(22.5), Dbm16(23.0), Dbm16(22.5)}},
-     {4, {Dbm16(22.5), Dbm16(22.0), Dbm16(22.5), Dbm16(22.0)}},
-     {5, {Dbm16(23.0), Dbm16(22.5), Dbm16(23.0), Dbm16(22.5)}}},
-    {{1, {Dbm16(20.5), Dbm16(20.0), Dbm16(20.5), Dbm16(20.0)}},
-     {2, {Dbm16(20.0), Dbm16(19.5), Dbm16(20.0), Dbm16(19.5)}},
-     {4, {Dbm16(19.5), Dbm16(19.0), Dbm16(19.5), Dbm16(19.0)}},
-     {5, {Dbm16(20.0), Dbm16(19.5), Dbm16(20.0), Dbm16(19.5)}}},
-};
-const std::initializer_list<Override> kOsprey4g[2] = {
-    {{1, {Dbm16(23.0), Dbm16(22.5), Dbm16(23.0), Dbm16(22.5)}},
-     {2, {Dbm16(22.5), Dbm16(22.0), Dbm16(22.5), Dbm16(22.0)}},
-     {3, {Dbm16(22.0), Dbm16(21.5), Dbm16(22.0), Dbm16(21.5)}},
-     {4, {Dbm16(22.5), Dbm16(22.0), Dbm16(22.5), Dbm16(22.0)}},
-     {5, {Dbm16(23.0), Dbm16(22.5), Dbm16(23.0), Dbm16(22.5)}},
-     {7, {Dbm16(21.5), Dbm16(21.0), Dbm16(21.5), Dbm16(21.0)}},
-     {12, {Dbm16(23.0), Dbm16(22.5), Dbm16(23.0), Dbm16(22.5)}},
-     {13, {Dbm16(23.0), Dbm16(22.5), Dbm16(23.0), Dbm16(22.5)}}},
-    {{1, {Dbm16(20.0), Dbm16(19.5), Dbm16(20.0), Dbm16(19.5)}},
-     {2, {Dbm16(19.5), Dbm16(19.0), Dbm16(19.5), Dbm16(19.0)}},
-     {3, {Dbm16(19.0), Dbm16(18.5), Dbm16(19.0), Dbm16(18.5)}},
-     {4, {Dbm16(19.5), Dbm16(19.0), Dbm16(19.5), Dbm16(19.0)}},
-     {5, {Dbm16(20.0), Dbm16(19.5), Dbm16(20.0), Dbm16(19.5)}},
-     {7, {Dbm16(18.5), Dbm16(18.0), Dbm16(18.5), Dbm16(18.0)}},
-     {12, {Dbm16(20.0), Dbm16(19.5), Dbm16(20.0), Dbm16(19.5)}},
-     {13, {Dbm16(20.0), Dbm16(19.5), Dbm16(20.0), Dbm16(19.5)}},
-     {25, {Dbm16(19.5), Dbm16(19.0), Dbm16(19.5), Dbm16(19.0)}}},
-};
+// Profile 0 is the modem at full power; profile 1 backs off 3 dB on every port and adds 4G band
+// 25, so that the profiles differ in count as well as in value.
+const std::initializer_list<Override> kOsprey3g = {
+    {1, {Dbm16(23.5), Dbm16(23.0), Dbm16(23.5), Dbm16(23.0)}},
+    {2, {Dbm16(23.0), Dbm16(22.5), Dbm16(23.0), Dbm16(22.5)}},
+    {4, {Dbm16(22.5), Dbm16(22.0), Dbm16(22.5), Dbm16(22.0)}},
+    {5, {Dbm16(23.0), Dbm16(22.5), Dbm16(23.0), Dbm16(22.5)}}};
+const std::initializer_list<Override> kOsprey4g = {
+    {1, {Dbm16(23.0), Dbm16(22.5), Dbm16(23.0), Dbm16(22.5)}},
+    {2, {Dbm16(22.5), Dbm16(22.0), Dbm16(22.5), Dbm16(22.0)}},
+    {3, {Dbm16(22.0), Dbm16(21.5), Dbm16(22.0), Dbm16(21.5)}},
+    {4, {Dbm16(22.5), Dbm16(22.0), Dbm16(22.5), Dbm16(22.0)}},
+    {5, {Dbm16(23.0), Dbm16(22.5), Dbm16(23.0), Dbm16(22.5)}},
+    {7, {Dbm16(21.5), Dbm16(21.0), Dbm16(21.5), Dbm16(21.0)}},
+    {12, {Dbm16(23.0), Dbm16(22.5), Dbm16(23.0), Dbm16(22.5)}},
+    {13, {Dbm16(23.0), Dbm16(22.5), Dbm16(23.0), Dbm16(22.5)}}};
+constexpr Override kOspreyProfile1Band25 = {25, {Dbm16(19.5), Dbm16(19.0), Dbm16(19.5), Dbm16(19.0)}};
+constexpr std::uint16_t kOspreyProfileBackOff = Dbm16(3.0);
+
+std::vector<Override> OspreyProfile(const std::initializer_list<Override>& full_power, std::size_t profile) {
+  std::vector<Override> elements(full_power);
+  for (Override& o : elements) {
+    for (std::uint16_t& port : o.ports) port = static_cast<std::uint16_t>(port - profile * kOspreyProfileBackOff);
+  }
+  return elements;
+}
 
 // Unused slots after the elements stay zero.
-void PutOspreyBlock(Bytes& item, std::size_t at, std::uint8_t rat, const std::initializer_list<Override>& elements) {
+void PutOspreyBlock(Bytes& item, std::size_t at, std::uint8_t rat, const std::vector<Override>& elements) {
   item[at] = rat;
   item[at + 1] = 1;  // pOverrideFlag: the elements below apply
   plat::LeWriter out(item);
@@ -75,8 +71,10 @@ Bytes OspreyItem() {
   static_assert(kOspreyProfileOffset[1] + kOspreyProfileSize == kOspreySarItemSize);
   Bytes item(kOspreySarItemSize, 0);  // body-SAR off, sensor polarity 0
   for (std::size_t p = 0; p < 2; ++p) {
-    PutOspreyBlock(item, kOspreyProfileOffset[p] + kOsprey3gBlock, kOsprey3gRat, kOsprey3g[p]);
-    PutOspreyBlock(item, kOspreyProfileOffset[p] + kOsprey4gBlock, kOsprey4gRat, kOsprey4g[p]);
+    std::vector<Override> elements_4g = OspreyProfile(kOsprey4g, p);
+    if (p == 1) elements_4g.push_back(kOspreyProfile1Band25);
+    PutOspreyBlock(item, kOspreyProfileOffset[p] + kOsprey3gBlock, kOsprey3gRat, OspreyProfile(kOsprey3g, p));
+    PutOspreyBlock(item, kOspreyProfileOffset[p] + kOsprey4gBlock, kOsprey4gRat, elements_4g);
   }
   return item;
 }
