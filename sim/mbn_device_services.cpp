@@ -1,5 +1,6 @@
 // The simulated notebook's device services: the device-services manager and context, the device
 // services, and the completions of their requests, delivered on the simulator's dispatcher thread.
+#include <iterator>
 #include <optional>
 #include <string>
 #include <utility>
@@ -29,25 +30,11 @@ enum class Request { kOpen, kClose, kQuery, kSet, kOpenData, kCloseData, kWriteD
 static_assert(static_cast<int>(Request::kOpen) == static_cast<int>(ServiceOp::kOpen) &&
               static_cast<int>(Request::kSet) == static_cast<int>(ServiceOp::kSet));
 
-const char* RequestName(Request r) {
-  switch (r) {
-    case Request::kOpen:
-      return "open";
-    case Request::kClose:
-      return "close";
-    case Request::kQuery:
-      return "query";
-    case Request::kSet:
-      return "set";
-    case Request::kOpenData:
-      return "open_data";
-    case Request::kCloseData:
-      return "close_data";
-    case Request::kWriteData:
-      return "write_data";
-  }
-  return "";
-}
+// The names tests read in the recorded requests, in the order of Request.
+constexpr const char* kRequestNames[] = {"open", "close", "query", "set", "open_data", "close_data", "write_data"};
+static_assert(std::size(kRequestNames) == static_cast<std::size_t>(Request::kWriteData) + 1);
+
+const char* RequestName(Request r) { return kRequestNames[static_cast<std::size_t>(r)]; }
 
 class DeviceService;
 

@@ -1,6 +1,7 @@
 #include "bridge/mbn/session.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <vector>
 
@@ -83,18 +84,11 @@ void ResetEvent(const std::unique_ptr<Event>& e) {
 
 DWORD WaitFor(const std::unique_ptr<Event>& e) { return e ? e->Wait(g_WaitTimeout) : WAIT_FAILED; }
 
+// Each kind's event, in the order of RequestKind.
 const std::unique_ptr<Event>& EventOf(RequestKind kind) {
-  switch (kind) {
-    case RequestKind::kOpenSession:
-      return g_hOpenSessionEvent;
-    case RequestKind::kCloseSession:
-      return g_hCloseSessionEvent;
-    case RequestKind::kQuery:
-      return g_hQueryEvent;
-    case RequestKind::kSet:
-      break;
-  }
-  return g_hSetEvent;
+  static const std::array<const std::unique_ptr<Event>*, kRequestKinds> events = {
+      &g_hOpenSessionEvent, &g_hCloseSessionEvent, &g_hQueryEvent, &g_hSetEvent};
+  return *events[static_cast<std::size_t>(kind)];
 }
 
 PendingRequest& PendingOf(CompletionSlots& c, RequestKind kind) { return c.pending[static_cast<std::size_t>(kind)]; }

@@ -57,18 +57,19 @@ class PosixService final : public ServiceHandle {
     if (!(access_ & SERVICE_QUERY_STATUS)) return Fail(ERROR_ACCESS_DENIED);
     if (!status) return Fail(ERROR_INVALID_PARAMETER);
     const auto lock = LockDatabase();
-    ServiceConfig config;
-    if (!ReadEntry(SERVICE_QUERY_STATUS, &config, false)) return false;
-    *status = CurrentStatus(ServiceFolder(name_), config);
+    Entry entry;
+    if (!ReadEntry(SERVICE_QUERY_STATUS, false, &entry)) return false;
+    *status = entry.status;
     return true;
   }
 
   bool Start() override {
     const auto lock = LockDatabase();
-    ServiceConfig config;
-    if (!ReadEntry(SERVICE_START, &config, true)) return false;
-    const fs::path folder = ServiceFolder(name_);
-    if (CurrentStatus(folder, config).dwCurrentState != SERVICE_STOPPED) return Fail(ERROR_SERVICE_ALREADY_RUNNING);
+    Entry entry;
+    if (!ReadEntry(SERVICE_START, true, &entry)) return false;
+    if (entry.status.dwCurrentState != SERVICE_STOPPED) return Fail(ERROR_SERVICE_ALREADY_RUNNING);
+    const ServiceConfig& config = entry.config;
+    const fs::path& folder = entry.folder;
 
     if (::mkfifo(ControlFifo(folder).c_str(), 0600) != 0 && errno != EEXIST) return Fail(Win32ErrorFromErrno(errno));
     if (::mkfifo(ReplyFifo(folder).c_str(), 0600) != 0 && errno != EEXIST) return Fail(Win32ErrorFromErrno(errno));
@@ -180,25 +181,32 @@ class PosixService final : public ServiceHandle {
 
   bool Delete() override {
     const auto lock = LockDatabase();
-    ServiceConfig config;
-    if (!ReadEntry(DELETE, &config, true)) return false;
-    const fs::path folder = ServiceFolder(name_);
-    if (CurrentStatus(folder, config).dwCurrentState == SERVICE_STOPPED) {
+    Entry entry;
+    if (!ReadEntry(DELETE, true, &entry)) return false;
+    if (entry.status.dwCurrentState == SERVICE_STOPPED) {
       std::error_code ec;
-      fs::remove_all(folder, ec);
+      fs::remove_all(entry.folder, ec);
       return ec ? Fail(Win32ErrorFromErrno(ec.value())) : true;
     }
-    config.deleted = true;
-    return WriteConfig(folder, config) ? true : Fail(ERROR_ACCESS_DENIED);
+    entry.config.deleted = true;
+    return WriteConfig(entry.folder, entry.config) ? true : Fail(ERROR_ACCESS_DENIED);
   }
 
  private:
-  // This service's entry, read under the caller's database lock once the handle is found to
-  // carry `right`; a service marked for deletion takes no new work when `refuse_deleted`.
-  bool ReadEntry(DWORD right, ServiceConfig* config, bool refuse_deleted) const {
+  struct Entry {
+    fs::path folder;
+    ServiceConfig config;
+    ServiceStatusRecord status;
+  };
+
+  // This service's entry and status, read under the caller's database lock once the handle is
+  // found to carry `right`; a service marked for deletion takes no new work when `refuse_deleted`.
+  bool ReadEntry(DWORD right, bool refuse_deleted, Entry* entry) const {
     if (!(access_ & right)) return Fail(ERROR_ACCESS_DENIED);
-    if (!ReadConfig(ServiceFolder(name_), config)) return Fail(ERROR_SERVICE_DOES_NOT_EXIST);
-    if (refuse_deleted && config->deleted) return Fail(ERROR_SERVICE_MARKED_FOR_DELETE);
+    entry->folder = ServiceFolder(name_);
+    if (!ReadConfig(entry->folder, &entry->config)) return Fail(ERROR_SERVICE_DOES_NOT_EXIST);
+    if (refuse_deleted && entry->config.deleted) return Fail(ERROR_SERVICE_MARKED_FOR_DELETE);
+    entry->status = CurrentStatus(entry->folder, entry->config);
     return true;
   }
 

@@ -88,25 +88,39 @@ void AppendLine(const std::string& path, const char* format, std::va_list args) 
 
 void SetLogClock(LogClock clock) { g_clock.store(clock ? clock : &plat::GetLocalTimeNow); }
 
-CLog::CLog() : config_path_(ConfigPath()) {}
-CLog::CLog(std::u16string config_path) : config_path_(std::move(config_path)) {}
+LogWriter::LogWriter(std::u16string config_path, const char16_t* suffix, bool fixes)
+    : config_path_(std::move(config_path)), suffix_(suffix), fixes_(fixes) {}
 
-void CLog::SetLogFile(const std::string& path) {
+void LogWriter::SetLogFile(const std::string& path) {
   std::lock_guard<std::mutex> lock(lock_);
   log_path_ = path;
+  fixed_ = fixes_;
 }
 
-int CLog::WriteLog(int level, const char* format, ...) {
+int LogWriter::WriteV(int level, const char* format, std::va_list args) {
   const KeepLastError keep;
   // Read outside the lock: a slow disk holds up this thread only, not every writer.
   if (!LevelPasses(level, config_path_)) return level;
   std::lock_guard<std::mutex> lock(lock_);
-  DeriveLogPath(config_path_, u".log", &log_path_);
+  if (!fixed_) DeriveLogPath(config_path_, suffix_, &log_path_);
+  AppendLine(log_path_, format, args);
+  return level;
+}
+
+std::string LogWriter::LogFile() {
+  std::lock_guard<std::mutex> lock(lock_);
+  return log_path_;
+}
+
+CLog::CLog() : CLog(ConfigPath()) {}
+CLog::CLog(std::u16string config_path) : writer_(std::move(config_path), u".log", false) {}
+
+int CLog::WriteLog(int level, const char* format, ...) {
   std::va_list args;
   va_start(args, format);
-  AppendLine(log_path_, format, args);
+  const int result = writer_.WriteV(level, format, args);
   va_end(args);
-  return level;
+  return result;
 }
 
 void CLog::Release() {
@@ -115,37 +129,17 @@ void CLog::Release() {
 
 long CLog::AddRef() { return refs_.fetch_add(1, std::memory_order_relaxed) + 1; }
 
-std::string CLog::LogFile() {
-  std::lock_guard<std::mutex> lock(lock_);
-  return log_path_;
-}
-
-CLogEx::CLogEx() : config_path_(ConfigPath()) {}
-CLogEx::CLogEx(std::u16string config_path) : config_path_(std::move(config_path)) {}
-
-void CLogEx::SetLogFile(const std::string& path) {
-  std::lock_guard<std::mutex> lock(lock_);
-  log_path_ = path;
-  fixed_ = true;
-}
+CLogEx::CLogEx() : CLogEx(ConfigPath()) {}
+CLogEx::CLogEx(std::u16string config_path) : writer_(std::move(config_path), u"Ex.log", true) {}
 
 int CLogEx::WriteLog(int level, const char* format, ...) {
-  const KeepLastError keep;
-  if (!LevelPasses(level, config_path_)) return level;
-  std::lock_guard<std::mutex> lock(lock_);
-  if (!fixed_) DeriveLogPath(config_path_, u"Ex.log", &log_path_);
   std::va_list args;
   va_start(args, format);
-  AppendLine(log_path_, format, args);
+  const int result = writer_.WriteV(level, format, args);
   va_end(args);
-  return level;
+  return result;
 }
 
 void CLogEx::Release() { delete this; }
-
-std::string CLogEx::LogFile() {
-  std::lock_guard<std::mutex> lock(lock_);
-  return log_path_;
-}
 
 }  // namespace IGlobalTools

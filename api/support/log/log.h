@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdarg>
 #include <mutex>
 #include <string>
 
@@ -17,8 +18,28 @@ using LogClock = plat::LocalTime (*)();
 // Replaces the clock of every log; null puts the system's local time back. For tests.
 void SetLogClock(LogClock clock);
 
-// The channel log: its path is derived again for every line, so a log folder that was deleted or
-// a LOG_PATH that was changed is followed at once.
+// What the two logs share: the settings file, the path of the last line, and the writing of one
+// line under the lock. The path is derived again for every line (so that a log folder that was
+// deleted or a LOG_PATH that was changed is followed at once) until a log that `fixes` is given
+// one by SetLogFile.
+class LogWriter {
+ public:
+  LogWriter(std::u16string config_path, const char16_t* suffix, bool fixes);
+  void SetLogFile(const std::string& path);
+  int WriteV(int level, const char* format, std::va_list args);
+  // The path the last line went to (or would have gone to).
+  std::string LogFile();
+
+ private:
+  std::mutex lock_;
+  std::string log_path_;  // in the ANSI code page
+  const std::u16string config_path_;
+  const char16_t* const suffix_;
+  const bool fixes_;
+  bool fixed_ = false;
+};
+
+// The channel log: "<executable>.log", derived for every line.
 class CLog final : public ILog {
  public:
   CLog();
@@ -28,24 +49,20 @@ class CLog final : public ILog {
   CLog& operator=(const CLog&) = delete;
 
   // Until the next line derives the path again (unless that derivation fails).
-  void SetLogFile(const std::string& path) override;
+  void SetLogFile(const std::string& path) override { writer_.SetLogFile(path); }
   int WriteLog(int level, const char* format, ...) override;
   void Release() override;
   long AddRef() override;
-
-  // The path the last line went to (or would have gone to).
-  std::string LogFile();
+  std::string LogFile() { return writer_.LogFile(); }
 
  private:
   ~CLog() override = default;  // Release destroys
 
-  std::mutex lock_;
-  std::string log_path_;  // in the ANSI code page
-  const std::u16string config_path_;
+  LogWriter writer_;
   std::atomic<long> refs_{1};
 };
 
-// The API log: derived like the channel log's (with "Ex.log") until SetLogFile fixes it.
+// The API log: "<executable>Ex.log", derived like the channel log's until SetLogFile fixes it.
 class CLogEx final : public ILogEx {
  public:
   CLogEx();
@@ -53,19 +70,15 @@ class CLogEx final : public ILogEx {
   CLogEx(const CLogEx&) = delete;
   CLogEx& operator=(const CLogEx&) = delete;
 
-  void SetLogFile(const std::string& path) override;
+  void SetLogFile(const std::string& path) override { writer_.SetLogFile(path); }
   int WriteLog(int level, const char* format, ...) override;
   void Release() override;
-
-  std::string LogFile();
+  std::string LogFile() { return writer_.LogFile(); }
 
  private:
   ~CLogEx() override = default;  // Release destroys
 
-  std::mutex lock_;
-  std::string log_path_;
-  const std::u16string config_path_;
-  bool fixed_ = false;
+  LogWriter writer_;
 };
 
 }  // namespace IGlobalTools
