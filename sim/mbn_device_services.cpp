@@ -265,22 +265,10 @@ void ServiceCompletion::Deliver() {
   DeviceService* service = service_.get();
   const ULONG id = reported_id_;
   // The session changes before the sinks hear of it, so a sink sees the new state.
-  switch (request_) {
-    case Request::kOpen:
-      if (ok) SetCommandSession(service->iface(), service->kind(), true);
-      break;
-    case Request::kClose:
-      if (ok) SetCommandSession(service->iface(), service->kind(), false);
-      break;
-    case Request::kOpenData:
-      if (ok) SetDataSession(service->iface(), service->kind(), true);
-      break;
-    case Request::kCloseData:
-      if (ok) SetDataSession(service->iface(), service->kind(), false);
-      break;
-    default:
-      break;
-  }
+  if (ok && (request_ == Request::kOpen || request_ == Request::kClose))
+    SetCommandSession(service->iface(), service->kind(), request_ == Request::kOpen);
+  if (ok && (request_ == Request::kOpenData || request_ == Request::kCloseData))
+    SetDataSession(service->iface(), service->kind(), request_ == Request::kOpenData);
   plat::UniqueSafeArray payload;
   if (reply_.has_payload)
     payload =

@@ -12,7 +12,9 @@ namespace plat {
 
 namespace {
 
-void FromOs(const ::SERVICE_STATUS& in, ServiceStatusRecord* out) {
+// Our record and Windows' SERVICE_STATUS have the same members; one copy serves both ways.
+template <class From, class To>
+void CopyStatus(const From& in, To* out) {
   out->dwServiceType = in.dwServiceType;
   out->dwCurrentState = in.dwCurrentState;
   out->dwControlsAccepted = in.dwControlsAccepted;
@@ -28,13 +30,13 @@ class Win32Service final : public ServiceHandle {
   bool QueryStatus(ServiceStatusRecord* status) override {
     ::SERVICE_STATUS s{};
     if (!::QueryServiceStatus(handle_.get(), &s)) return false;
-    FromOs(s, status);
+    CopyStatus(s, status);
     return true;
   }
   bool Control(DWORD control, ServiceStatusRecord* status) override {
     ::SERVICE_STATUS s{};
     const bool ok = ::ControlService(handle_.get(), control, &s) != 0;
-    FromOs(s, status);
+    CopyStatus(s, status);
     return ok;
   }
   bool Start() override { return ::StartServiceW(handle_.get(), 0, nullptr) != 0; }
@@ -104,13 +106,7 @@ ServiceStatusHandleValue RegisterServiceControlHandler(const std::u16string& ser
 
 bool ReportServiceStatus(ServiceStatusHandleValue handle, const ServiceStatusRecord& status) {
   ::SERVICE_STATUS s{};
-  s.dwServiceType = status.dwServiceType;
-  s.dwCurrentState = status.dwCurrentState;
-  s.dwControlsAccepted = status.dwControlsAccepted;
-  s.dwWin32ExitCode = status.dwWin32ExitCode;
-  s.dwServiceSpecificExitCode = status.dwServiceSpecificExitCode;
-  s.dwCheckPoint = status.dwCheckPoint;
-  s.dwWaitHint = status.dwWaitHint;
+  CopyStatus(status, &s);
   return ::SetServiceStatus(reinterpret_cast<SERVICE_STATUS_HANDLE>(handle), &s) != 0;
 }
 

@@ -88,40 +88,42 @@ void AppendLine(const std::string& path, const char* format, std::va_list args) 
 
 void SetLogClock(LogClock clock) { g_clock.store(clock ? clock : &plat::GetLocalTimeNow); }
 
-LogWriter::LogWriter(std::u16string config_path, const char16_t* suffix, bool fixes)
+template <class Interface>
+LogObject<Interface>::LogObject(std::u16string config_path, const char16_t* suffix, bool fixes)
     : config_path_(std::move(config_path)), suffix_(suffix), fixes_(fixes) {}
 
-void LogWriter::SetLogFile(const std::string& path) {
+template <class Interface>
+void LogObject<Interface>::SetLogFile(const std::string& path) {
   std::lock_guard<std::mutex> lock(lock_);
   log_path_ = path;
   fixed_ = fixes_;
 }
 
-int LogWriter::WriteV(int level, const char* format, std::va_list args) {
+template <class Interface>
+int LogObject<Interface>::WriteLog(int level, const char* format, ...) {
   const KeepLastError keep;
   // Read outside the lock: a slow disk holds up this thread only, not every writer.
   if (!LevelPasses(level, config_path_)) return level;
   std::lock_guard<std::mutex> lock(lock_);
   if (!fixed_) DeriveLogPath(config_path_, suffix_, &log_path_);
+  std::va_list args;
+  va_start(args, format);
   AppendLine(log_path_, format, args);
+  va_end(args);
   return level;
 }
 
-std::string LogWriter::LogFile() {
+template <class Interface>
+std::string LogObject<Interface>::LogFile() {
   std::lock_guard<std::mutex> lock(lock_);
   return log_path_;
 }
 
-CLog::CLog() : CLog(ConfigPath()) {}
-CLog::CLog(std::u16string config_path) : writer_(std::move(config_path), u".log", false) {}
+template class LogObject<ILog>;
+template class LogObject<ILogEx>;
 
-int CLog::WriteLog(int level, const char* format, ...) {
-  std::va_list args;
-  va_start(args, format);
-  const int result = writer_.WriteV(level, format, args);
-  va_end(args);
-  return result;
-}
+CLog::CLog() : CLog(ConfigPath()) {}
+CLog::CLog(std::u16string config_path) : LogObject(std::move(config_path), u".log", false) {}
 
 void CLog::Release() {
   if (refs_.fetch_sub(1, std::memory_order_acq_rel) == 1) delete this;
@@ -130,15 +132,7 @@ void CLog::Release() {
 long CLog::AddRef() { return refs_.fetch_add(1, std::memory_order_relaxed) + 1; }
 
 CLogEx::CLogEx() : CLogEx(ConfigPath()) {}
-CLogEx::CLogEx(std::u16string config_path) : writer_(std::move(config_path), u"Ex.log", true) {}
-
-int CLogEx::WriteLog(int level, const char* format, ...) {
-  std::va_list args;
-  va_start(args, format);
-  const int result = writer_.WriteV(level, format, args);
-  va_end(args);
-  return result;
-}
+CLogEx::CLogEx(std::u16string config_path) : LogObject(std::move(config_path), u"Ex.log", true) {}
 
 void CLogEx::Release() { delete this; }
 

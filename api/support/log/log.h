@@ -4,7 +4,6 @@
 #pragma once
 
 #include <atomic>
-#include <cstdarg>
 #include <mutex>
 #include <string>
 
@@ -22,13 +21,20 @@ void SetLogClock(LogClock clock);
 // line under the lock. The path is derived again for every line (so that a log folder that was
 // deleted or a LOG_PATH that was changed is followed at once) until a log that `fixes` is given
 // one by SetLogFile.
-class LogWriter {
+template <class Interface>
+class LogObject : public Interface {
  public:
-  LogWriter(std::u16string config_path, const char16_t* suffix, bool fixes);
-  void SetLogFile(const std::string& path);
-  int WriteV(int level, const char* format, std::va_list args);
+  LogObject(const LogObject&) = delete;
+  LogObject& operator=(const LogObject&) = delete;
+
+  void SetLogFile(const std::string& path) override;
+  int WriteLog(int level, const char* format, ...) override;
   // The path the last line went to (or would have gone to).
   std::string LogFile();
+
+ protected:
+  LogObject(std::u16string config_path, const char16_t* suffix, bool fixes);
+  ~LogObject() override = default;  // Release destroys
 
  private:
   std::mutex lock_;
@@ -38,47 +44,32 @@ class LogWriter {
   const bool fixes_;
   bool fixed_ = false;
 };
+extern template class LogObject<ILog>;
+extern template class LogObject<ILogEx>;
 
-// The channel log: "<executable>.log", derived for every line.
-class CLog final : public ILog {
+// The channel log: "<executable>.log"; a path SetLogFile gives holds until the next line.
+class CLog final : public LogObject<ILog> {
  public:
   CLog();
   // Settings from `config_path` instead of "fbconfig.ini" beside the executable.
   explicit CLog(std::u16string config_path);
-  CLog(const CLog&) = delete;
-  CLog& operator=(const CLog&) = delete;
-
-  // Until the next line derives the path again (unless that derivation fails).
-  void SetLogFile(const std::string& path) override { writer_.SetLogFile(path); }
-  int WriteLog(int level, const char* format, ...) override;
   void Release() override;
   long AddRef() override;
-  std::string LogFile() { return writer_.LogFile(); }
 
  private:
-  ~CLog() override = default;  // Release destroys
-
-  LogWriter writer_;
+  ~CLog() override = default;
   std::atomic<long> refs_{1};
 };
 
 // The API log: "<executable>Ex.log", derived like the channel log's until SetLogFile fixes it.
-class CLogEx final : public ILogEx {
+class CLogEx final : public LogObject<ILogEx> {
  public:
   CLogEx();
   explicit CLogEx(std::u16string config_path);
-  CLogEx(const CLogEx&) = delete;
-  CLogEx& operator=(const CLogEx&) = delete;
-
-  void SetLogFile(const std::string& path) override { writer_.SetLogFile(path); }
-  int WriteLog(int level, const char* format, ...) override;
   void Release() override;
-  std::string LogFile() { return writer_.LogFile(); }
 
  private:
-  ~CLogEx() override = default;  // Release destroys
-
-  LogWriter writer_;
+  ~CLogEx() override = default;
 };
 
 }  // namespace IGlobalTools
