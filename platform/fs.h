@@ -25,6 +25,16 @@ std::u16string FolderOf(const std::u16string& path);
 
 // True when the folder exists and this process may read and write in it.
 bool FolderAccessible(const std::u16string& path);
+
+// True when `path` itself (not what it leads to) is a link: a symbolic link, or on Windows any
+// reparse point (a junction, a mount point).
+bool IsLink(const std::u16string& path);
+// True when `path`, or a folder on its way down from `root`, is a link. What lies at or above
+// `root` is not looked at, and a path outside `root` is never one. For a program that writes
+// below a folder others may write in: a link planted there would carry its writes to a file of
+// the planter's choosing.
+bool LinkBelow(const std::u16string& root, const std::u16string& path);
+
 // Creates one folder level. Returns false (last error set) when it cannot be created; an existing
 // folder counts as a failure with ERROR_ALREADY_EXISTS, as on Windows.
 bool MakeFolder(const std::u16string& path);

@@ -60,6 +60,11 @@ class PosixFileLock final : public InterProcessFileLock {
 
 }  // namespace
 
+bool IsLink(const std::u16string& path) {
+  struct stat st {};
+  return ::lstat(Narrow(path).c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
 bool FolderAccessible(const std::u16string& path) {
   struct stat st {};
   const std::string p = Narrow(path);

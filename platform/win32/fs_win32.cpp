@@ -74,6 +74,11 @@ FolderEntry EntryOf(const WIN32_FIND_DATAW& fd) {
 
 }  // namespace
 
+bool IsLink(const std::u16string& path) {
+  const ::DWORD attributes = ::GetFileAttributesW(P(path));
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
 bool FolderAccessible(const std::u16string& path) {
   if (path.empty() || !IsDirectory(path)) return false;
   // Opening the folder itself for listing and adding files runs the same access check that

@@ -6,6 +6,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -200,15 +202,19 @@ TEST_F(LogTest, ApiLogKeepsTheFileItWasGiven) {
 }
 
 TEST_F(LogTest, ALogWithoutAPathWritesNothing) {
-  Config("[BASE_CONFIG]\nLOG_LV=2\nLOG_PATH=no/such/folder\n");
-  auto log = NewLog();
-  auto log_ex = NewLogEx();
-  log->WriteLog(0, "lost");
-  log_ex->WriteLog(0, "lost");
-  EXPECT_EQ(log->LogFile(), "");
-  EXPECT_EQ(log_ex->LogFile(), "");
-  for (const auto& e : fs::recursive_directory_iterator(machine_.path()))
-    EXPECT_FALSE(e.is_regular_file()) << e.path();
+  // A folder that cannot be made, and one outside the data folder.
+  for (const char* log_path : {"no/such/folder", "../escape", "../ProgramData/../escape"}) {
+    Config(std::string("[BASE_CONFIG]\nLOG_LV=2\nLOG_PATH=") + log_path + "\n");
+    auto log = NewLog();
+    auto log_ex = NewLogEx();
+    log->WriteLog(0, "lost");
+    log_ex->WriteLog(0, "lost");
+    EXPECT_EQ(log->LogFile(), "") << log_path;
+    EXPECT_EQ(log_ex->LogFile(), "") << log_path;
+    for (const auto& e : fs::recursive_directory_iterator(machine_.path()))
+      EXPECT_FALSE(e.is_regular_file()) << log_path << ": " << e.path();
+    EXPECT_FALSE(fs::exists(machine_.path() / "escape")) << log_path;
+  }
 }
 
 TEST_F(LogTest, AFileThatCannotBeOpenedSkipsTheLine) {
@@ -219,6 +225,38 @@ TEST_F(LogTest, AFileThatCannotBeOpenedSkipsTheLine) {
   log->SetLogFile((config_dir_.path() / "x.log").string());
   log->WriteLog(0, "written");
   EXPECT_EQ(MessageOf(ReadText(config_dir_.path() / "x.log")), "written\n");
+}
+
+TEST_F(LogTest, ALinkPlantedBelowTheDataFolderIsNotFollowed) {
+  Config("[BASE_CONFIG]\nLOG_LV=2\n");
+  const fs::path elsewhere = config_dir_.path() / "elsewhere";
+  const fs::path victim = elsewhere / "victim.txt";
+  const fs::path data = machine_.path() / "ProgramData";
+  // Each place a user may plant a link on the way to the file: the LOG_PATH folder, the logs
+  // folder, the file itself.
+  const std::function<void()> plants[] = {
+      [&] { fs::create_directory_symlink(elsewhere, data / "Corvid Kestrel Driver Package"); },
+      [&] {
+        fs::create_directories(data / "Corvid Kestrel Driver Package");
+        fs::create_directory_symlink(elsewhere, LogsFolder());
+      },
+      [&] {
+        fs::create_directories(LogsFolder());
+        fs::create_symlink(victim, LogsFolder() / (Exe() + ".log"));
+      },
+  };
+  for (std::size_t i = 0; i < std::size(plants); ++i) {
+    fs::remove_all(data);
+    fs::create_directories(data);
+    fs::remove_all(elsewhere);
+    fs::create_directories(elsewhere);
+    std::ofstream(victim) << "precious\n";
+    plants[i]();
+    auto log = NewLog();
+    log->WriteLog(0, "must not reach the link's target");
+    EXPECT_EQ(ReadText(victim), "precious\n") << "plant " << i;
+    EXPECT_EQ(std::distance(fs::directory_iterator(elsewhere), fs::directory_iterator()), 1) << "plant " << i;
+  }
 }
 
 TEST_F(LogTest, WritingLeavesTheCallersLastError) {

@@ -44,6 +44,17 @@ bool LevelPasses(int level, const std::u16string& config) {
   return level <= plat::ReadProfileInt(config, kSection, u"LOG_LV", -1);
 }
 
+// True when a relative path holds a ".." component.
+bool ClimbsOut(const std::u16string& relative) {
+  std::size_t start = 0;
+  for (std::size_t i = 0; i <= relative.size(); ++i) {
+    if (i < relative.size() && !plat::IsPathSeparator(relative[i])) continue;
+    if (relative.compare(start, i - start, u"..") == 0) return true;
+    start = i + 1;
+  }
+  return false;
+}
+
 // "<common application data>\<LOG_PATH>\logs\<executable name><suffix>", creating the two
 // folders. False, with *path untouched, when the LOG_PATH folder cannot be made.
 bool DeriveLogPath(const std::u16string& config, const char16_t* suffix, std::string* path) {
@@ -57,12 +68,17 @@ bool DeriveLogPath(const std::u16string& config, const char16_t* suffix, std::st
   std::u16string name = name_start == std::u16string::npos ? u"KrillConnectMonitor" : exe.substr(name_start);
   name += suffix;
 
-  std::u16string folder = plat::CommonAppDataFolder();
+  const std::u16string data = plat::CommonAppDataFolder();
+  std::u16string folder = data;
   folder += plat::kPathSep;
   folder += plat::ReadProfileString(config, kSection, u"LOG_PATH", kDefaultLogFolder, kMaxLogFolderChars);
+  // No folder is made through a link another user planted (see AppendLine), nor outside the data
+  // folder: a LOG_PATH that climbs out with ".." is refused.
+  if (plat::LinkBelow(data, folder) || ClimbsOut(folder.substr(data.size()))) return false;
   if (!plat::MakeFolder(folder) && plat::GetLastError() != plat::ERROR_ALREADY_EXISTS) return false;
   folder += plat::kPathSep;
   folder += u"logs";
+  if (plat::LinkBelow(data, folder)) return false;
   plat::MakeFolder(folder);  // a failure shows when the file cannot be opened
   folder += plat::kPathSep;
   *path = plat::ToAnsi(folder + name);
@@ -71,6 +87,10 @@ bool DeriveLogPath(const std::u16string& config, const char16_t* suffix, std::st
 
 void AppendLine(const std::string& path, const char* format, std::va_list args) {
   if (path.empty()) return;
+  // The common application data folder lets every user make folders in it, and the service runs
+  // the tool as the system: a link planted at the log folder or file would have the system append
+  // to a file of the planter's choosing. Such a line is not written.
+  if (plat::LinkBelow(plat::CommonAppDataFolder(), plat::FromAnsi(path))) return;
   const plat::LocalTime t = g_clock.load()();
   std::string line = plat::Format("[%d] [%d] %02d-%02d %02d:%02d:%02d:%03d : ",
                                   static_cast<int>(plat::CurrentProcessId()),
