@@ -25,7 +25,7 @@ step "sanitizer tests"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --preset asan
 
-step "thread sanitizer build and tests of the job runners and the waits under them (tsan preset)"
+step "thread sanitizer build and tests: job runners, waits, session layer, simulator completions, own channel (tsan preset)"
 cmake --preset tsan >/dev/null
 cmake --build --preset tsan
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 ctest --preset tsan

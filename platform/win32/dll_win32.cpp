@@ -29,7 +29,12 @@ class Win32Library final : public DynamicLibrary {
 }  // namespace
 
 std::unique_ptr<DynamicLibrary> LoadDynamicLibrary(const std::u16string& path) {
-  const HMODULE h = ::LoadLibraryW(win32::W(path.c_str()));
+  // The library's own imports are looked for beside it and in the system's folders only, never
+  // in the current folder or along the path, where another user may have put a file of that name.
+  HMODULE h = ::LoadLibraryExW(win32::W(path.c_str()), nullptr,
+                               LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
+  // A system without these search flags refuses them as a parameter; it gets the plain load.
+  if (!h && ::GetLastError() == ERROR_INVALID_PARAMETER) h = ::LoadLibraryW(win32::W(path.c_str()));
   if (!h) return nullptr;  // the system has set the last error
   return std::make_unique<Win32Library>(h);
 }
