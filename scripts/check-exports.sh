@@ -29,8 +29,8 @@ pe_exports() {  # objdump, dll
     awk '/\[Ordinal\/Name Pointer\] Table/{on=1; next} on && NF==0{on=0} on{print $NF}' | c++filt
 }
 dll_exports() { pe_exports x86_64-w64-mingw32-objdump "$1"; }
-# 32-bit: every export is cdecl (the compiler's default, and what the clients declare), so the
-# names carry no stdcall decoration (no leading underscore, no @<bytes>): the list is the x64 one.
+# 32-bit: every export is cdecl (the compiler's default, and what the clients declare), so no
+# name carries stdcall decoration (no leading underscore, no @<bytes>).
 dll32_exports() { pe_exports i686-w64-mingw32-objdump "$1"; }
 
 # library file, its list of expected exports, the function that reads what it exports
@@ -42,12 +42,34 @@ while read -r lib expected reader; do
   fi
 done <<'LIST'
 build/default/bin/VexelSarDll.so bridge/VexelSarDll.exports so_exports
-build/windows/bin/VexelSarDll.dll bridge/VexelSarDll.exports dll_exports
-build/windows-x86/bin/VexelSarDll.dll bridge/VexelSarDll.exports dll32_exports
+build/windows/bin/VexelSarDll.dll bridge/VexelSarDll.x64.exports dll_exports
+build/windows-x86/bin/VexelSarDll.dll bridge/VexelSarDll.x86.exports dll32_exports
 build/default/bin/libkrillTXLApi.so api/krillTXLApi.exports so_exports
 build/windows/bin/krillTXLApi.dll api/krillTXLApi.exports dll_exports
 build/windows-x86/bin/krillTXLApi.dll api/krillTXLApi.exports dll32_exports
 LIST
+
+# ---- The session API as a Windows caller built with Microsoft's compiler imports it -------------
+# The caller's object, compiled for each architecture, may leave undefined only names the DLL
+# exports (the C runtime's functions, which it fills its arrays with, aside).
+for arch in x86:i686:windows-x86:i686-w64-mingw32 x64:x86_64:windows:x86_64-w64-mingw32; do
+  IFS=: read -r name target build tools <<<"$arch"
+  dll=build/$build/bin/VexelSarDll.dll
+  object=$(mktemp --suffix=.obj)
+  if ! clang++-14 --target="$target-pc-windows-msvc" -c tests/msvc/session_caller.cpp -o "$object"; then
+    echo "FAIL: the Microsoft-style caller does not compile for $name"; fail=1; continue
+  fi
+  wanted=$(llvm-nm-14 --undefined-only "$object" | awk '{print $NF}' | { grep '^?' || true; } | sort -u)
+  rm -f "$object"
+  [ -f "$dll" ] || { echo "FAIL: $dll not built"; fail=1; continue; }
+  missing=$(comm -23 <(printf '%s\n' "$wanted") <(pe_exports "$tools-objdump" "$dll" | sort -u))
+  if [ "$(wc -l <<<"$wanted")" -ne 7 ] || [ -n "$missing" ]; then
+    echo "FAIL: a Microsoft-compiled $name caller imports names $dll does not export: ${missing:-(expected 7 names, got: $wanted)}"
+    fail=1
+  else
+    echo "ok: a Microsoft-compiled $name caller finds all 7 session functions in $dll"
+  fi
+done
 
 # ---- Version records -------------------------------------------------------------------------------
 # binary (without folder), the file version it must report. The service is checked once its folder

@@ -127,6 +127,13 @@ for arg in 3:0x1 4:0x0; do
   else bad "TxlApply.exe ${arg%%:*}: exit $rc, Body_Sar_ON '${value}' (expected ${arg#*:})"; show_log "txlapply-${arg%%:*}"; fi
 done
 
+# The session API bound by the names a Microsoft-compiled caller imports, all seven functions.
+rc=$(run session-walk ./bridge_walk.exe)
+walked=$(grep -cE '^== (EnumInterface|ConnectInterface|OpenCommandSession\(NVM\)|QueryCommand\(.*\)|SetCommand\(.*\)) -> 0x00000000|^== CloseCommandSession\(NVM\) -> [1-9]|^== DisconnectInterface -> 0[[:space:]]*$' \
+  "$stage/logs/session-walk.log" || true)
+if [ "$rc" = 0 ] && [ "$walked" = 7 ]; then ok "bridge_walk.exe: the seven session functions bound by their decorated names, each succeeded"
+else bad "bridge_walk.exe: exit $rc, $walked of 7 session calls succeeded"; show_log session-walk; fi
+
 echo "-- TXL_MODEM=os (the system's Mobile Broadband API, which Wine does not provide)"
 export TXL_MODEM=os
 unset TXL_SIM_TRACE
