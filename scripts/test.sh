@@ -34,7 +34,7 @@ step "Windows x64 cross-build with its tests (windows preset)"
 cmake --preset windows >/dev/null
 cmake --build --preset windows
 
-step "Windows x86 cross-build (windows-x86 preset)"
+step "Windows x86 cross-build with its tests (windows-x86 preset)"
 cmake --preset windows-x86 >/dev/null
 cmake --build --preset windows-x86
 
@@ -43,6 +43,9 @@ bash scripts/check-exports.sh
 
 step "Windows x64 under Wine"
 bash scripts/wine-stage.sh build/windows
+
+step "Windows x86 under Wine (installed in SysWOW64)"
+bash scripts/wine-stage.sh build/windows-x86
 
 echo
 echo "all steps passed"

@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # The Windows build on a real implementation of the Win32 API: Wine, in a fresh prefix, headless.
 #
-#   bash scripts/wine-stage.sh [build folder of the 64-bit Windows build, default build/windows]
+#   bash scripts/wine-stage.sh [build folder of a Windows build, default build/windows]
 #
 # Runs the Windows unit tests (the win32 backends against the system), then the installed suite on
 # the simulated modem (TXL_MODEM=sim) and on the operating system's mobile-broadband stack, which
 # Wine does not have (TXL_MODEM=os): there every road must fail cleanly with the documented codes.
-# Only the 64-bit build runs: Debian's 32-bit Wine needs the i386 architecture on the host.
+# Either architecture: the x64 folder is installed in C:\Program Files\TXL; the x86 folder where the
+# notebook has it, C:\Windows\SysWOW64 of a 64-bit prefix, and its registry values are read in the
+# 32-bit view (/reg:32, SOFTWARE\WOW6432Node), so that no check passes by looking in the wrong one.
 #
 # Nothing here waits for a fixed time: every program runs under a time limit, and whatever a step
 # waits for is polled with a bound.
@@ -14,12 +16,23 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/windows}
 bin=$build/bin
+[ -f "$bin/VexelSarDll.dll" ] || { echo "FAIL: $bin/VexelSarDll.dll is missing: build the Windows preset first"; exit 1; }
+if x86_64-w64-mingw32-objdump -f "$bin/VexelSarDll.dll" | grep -q 'pei-i386'; then arch=x86; else arch=x64; fi
 
 wine=""
 for w in wine64 /usr/lib/wine/wine64 wine; do
   if command -v "$w" >/dev/null 2>&1; then wine=$(command -v "$w"); break; fi
 done
 [ -n "$wine" ] || { echo "FAIL: no wine64 (bash scripts/setup.sh installs it)"; exit 1; }
+regview=(/reg:64)
+if [ "$arch" = x86 ]; then
+  # The loader that starts 32-bit programs in the 64-bit prefix.
+  if ! command -v wine >/dev/null 2>&1 || wine --version 2>&1 | grep -q 'wine32 is missing'; then
+    echo "FAIL: the x86 folder needs 32-bit Wine (wine32:i386; bash scripts/setup.sh installs it)"; exit 1
+  fi
+  wine=$(command -v wine)
+  regview=(/reg:32)
+fi
 wineserver=""
 for w in wineserver /usr/lib/wine/wineserver64 /usr/lib/wine/wineserver; do
   if command -v "$w" >/dev/null 2>&1; then wineserver=$(command -v "$w"); break; fi
@@ -47,7 +60,7 @@ show_log() { sed 's/^/    | /' "$stage/logs/$1.log" | tail -n "${2:-25}"; }
 cleanup() { [ -n "$wineserver" ] && "$wineserver" -k >/dev/null 2>&1 || true; }
 trap cleanup EXIT
 
-echo "== fresh Wine prefix $WINEPREFIX ($("$wine" --version 2>/dev/null || echo wine))"
+echo "== $arch folder $bin; fresh Wine prefix $WINEPREFIX ($("$wine" --version 2>/dev/null || echo wine))"
 rc=$(run wineboot wineboot -i)
 [ "$rc" = 0 ] || { bad "wineboot -i exited $rc"; show_log wineboot; exit 1; }
 # One Wine session for the rest of the stage: a server that stays up between programs keeps the
@@ -76,6 +89,7 @@ echo "== Windows unit tests"
 #    Windows gives 0.
 skip='-KnownFolders.CommonAppDataIsTheNotebooksProgramDataMadeOnFirstUse:ProfileTest.IntegerFallsBackOnlyWhenFileSectionOrKeyIsMissing'
 for t in platform_tests win_tests; do
+  [ -f "$bin/$t.exe" ] || { bad "$t.exe is missing from $bin: build the preset with its tests"; continue; }
   filter=()
   [ "$t" = platform_tests ] && filter=(--gtest_filter="$skip")
   rc=$(TXL_MODEM=sim run "$t" "$bin/$t.exe" "${filter[@]}")
@@ -83,9 +97,13 @@ for t in platform_tests win_tests; do
   if [ "$rc" = 0 ] && grep -q '^\[  PASSED  \]' "$stage/logs/$t.log"; then ok "$t.exe: $summary"; else bad "$t.exe exited $rc"; show_log "$t" 60; fi
 done
 
+if [ "$arch" = x86 ]; then
+  app="$drive_c/windows/syswow64" app_win='C:\windows\syswow64'
+else
+  app="$drive_c/Program Files/TXL" app_win='C:\Program Files\TXL'
+fi
 echo
-echo "== the suite installed in C:\\Program Files\\TXL"
-app="$drive_c/Program Files/TXL"
+echo "== the suite installed in $app_win"
 mkdir -p "$app"
 for f in VexelSarDll.dll krillTXLApi.dll TxlApply.exe txlctl.exe bridge_walk.exe; do
   cp "$bin/$f" "$app/"
@@ -99,7 +117,7 @@ table_writes() {
     sed 's/.*"data":"\([0-9A-F]*\)".*/\1/' | awk '{ if (substr($0, 17, 8) != "01000000") n++ } END { print n + 0 }'
 }
 body_sar_on() {  # the value the bridge keeps, as Wine's own registry tool reads it
-  "$wine" reg query 'HKLM\SOFTWARE\OEM\Corvid\SAR' /v Body_Sar_ON 2>/dev/null </dev/null |
+  "$wine" reg query 'HKLM\SOFTWARE\OEM\Corvid\SAR' /v Body_Sar_ON "${regview[@]}" 2>/dev/null </dev/null |
     tr -d '\r' | awk '$1 == "Body_Sar_ON" { print $3 }'
 }
 
@@ -181,7 +199,7 @@ if [ -f "$bin/serial_probe.exe" ]; then
   if [ "$rc" = 1 ] && grep -q '^open 0x80004005' "$stage/logs/serial-absent.log"; then ok "COM9 (no device): OpenPort fails"
   else bad "COM9: exit $rc"; show_log serial-absent; fi
 else
-  echo "skipped: serial_probe.exe is not built"
+  bad "serial_probe.exe is missing from $bin: the serial steps cannot run"
 fi
 
 echo
@@ -213,7 +231,7 @@ if [ -f "$bin/TXLGuard.exe" ]; then
   if [ "$rc" = 0 ] && wait_state RUNNING; then ok "sc start TXLGuard: running"
   else bad "sc start TXLGuard: exit $rc, state '$(service_state)'"; show_log service-start; fi
 
-  run service-values reg query 'HKLM\SOFTWARE\TXL' >/dev/null
+  run service-values reg query 'HKLM\SOFTWARE\TXL' "${regview[@]}" >/dev/null
   values=$(tr -d '\r' <"$stage/logs/service-values.log" | awk 'NF >= 3 { print $1 "=" $3 }' | LC_ALL=C sort | paste -sd' ' -)
   want='ImagePath=C:\Windows\SysWOW64\TXLGuard.exe TXLGuardVersion=1.0.2.6 TixelUtilityVersion=2.0.20.216'
   if [ "$values" = "$want" ]; then ok "reg query HKLM\\SOFTWARE\\TXL: $values"
@@ -221,7 +239,7 @@ if [ -f "$bin/TXLGuard.exe" ]; then
 
   marker="$app/Tixel Utility.exe.ran"
   for _ in $(seq 300); do [ -s "$marker" ] && break; sleep 0.1; done
-  if [ "$(tr -d '\r' <"$marker" 2>/dev/null)" = 'C:\Program Files\TXL\Tixel Utility.exe|C:\Program Files\TXL' ]; then
+  if [ "$(tr -d '\r' <"$marker" 2>/dev/null)" = "$app_win\\Tixel Utility.exe|$app_win" ]; then
     ok "the service started \"Tixel Utility.exe\" once, in its own folder"
   else bad "\"Tixel Utility.exe\": marker '$(cat "$marker" 2>/dev/null)'"; fi
 
@@ -232,7 +250,7 @@ if [ -f "$bin/TXLGuard.exe" ]; then
   # The service object's end deletes the version key (it has no sub-keys) once the dispatcher returns.
   key_gone=0
   for _ in $(seq 300); do
-    if ! "$wine" reg query 'HKLM\SOFTWARE\TXL' >/dev/null 2>&1 </dev/null; then key_gone=1; break; fi
+    if ! "$wine" reg query 'HKLM\SOFTWARE\TXL' "${regview[@]}" >/dev/null 2>&1 </dev/null; then key_gone=1; break; fi
     sleep 0.1
   done
   if [ "$key_gone" = 1 ]; then ok "HKLM\SOFTWARE\TXL deleted after the stop"
@@ -246,7 +264,7 @@ if [ -f "$bin/TXLGuard.exe" ]; then
   else ok "no Tixel.exe ran"; fi
   cd - >/dev/null
 else
-  echo "skipped: TXLGuard.exe is not built"
+  bad "TXLGuard.exe is missing from $bin: the service steps cannot run"
 fi
 
 echo

@@ -118,7 +118,8 @@ TEST(Format, OtherConversionsBehaveAsSnprintf) {
   EXPECT_EQ(plat::Format("100%%"), "100%");
   EXPECT_EQ(plat::Format("%lu %llu %zu", 4000000000ul, 18000000000000000000ull, std::size_t{12}),
             "4000000000 18000000000000000000 12");
-  EXPECT_EQ(plat::Format("%ld %lld", -2147483648l, -9000000000ll), "-2147483648 -9000000000");
+  // -2147483648l would be a long long where long has 32 bits.
+  EXPECT_EQ(plat::Format("%ld %lld", -2147483647l - 1, -9000000000ll), "-2147483648 -9000000000");
   EXPECT_EQ(plat::Format("%08.3f", 3.14159), "0003.142");
   EXPECT_EQ(plat::Format("[%*d][%.*s]", 5, 42, 2, "abcdef"), "[   42][ab]");
   EXPECT_EQ(plat::Format("%s", static_cast<const char*>(nullptr)), "(null)");
