@@ -65,6 +65,19 @@ struct IUnknown {
   ~IUnknown() = default;  // never deleted through the interface; Release owns lifetime
 };
 
+inline constexpr GUID IID_IClassFactory = {0x00000001, 0x0000, 0x0000,
+                                           {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+
+// What an in-process server hands the system for each class it serves.
+struct IClassFactory : IUnknown {
+  static constexpr const GUID& kIid = IID_IClassFactory;
+  virtual HRESULT TXL_STDCALL CreateInstance(IUnknown* pUnkOuter, REFIID riid, void** ppvObject) = 0;
+  virtual HRESULT TXL_STDCALL LockServer(BOOL fLock) = 0;
+
+ protected:
+  ~IClassFactory() = default;
+};
+
 // ---- GUID text -------------------------------------------------------------------------------
 
 // "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}" in upper case (38 characters), as StringFromGUID2 gives.

@@ -15,7 +15,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/windows}
-bin=$build/bin
+bin=$(realpath -m "$build/bin")
 [ -f "$bin/VexelSarDll.dll" ] || { echo "FAIL: $bin/VexelSarDll.dll is missing: build the Windows preset first"; exit 1; }
 if x86_64-w64-mingw32-objdump -f "$bin/VexelSarDll.dll" | grep -q 'pei-i386'; then arch=x86; else arch=x64; fi
 
@@ -113,37 +113,51 @@ trace=$drive_c/txl-machine/modem/trace.jsonl
 
 # NVM writes of the body-SAR item longer than a flag byte (power tables, the clear) from trace line $1 on.
 table_writes() {
-  tail -n +"$1" "$trace" 2>/dev/null | grep '"op":"set"' | grep -i 'e10ff51b-ac2d-4104-86f6-8d621b430189' |
-    sed 's/.*"data":"\([0-9A-F]*\)".*/\1/' | awk '{ if (substr($0, 17, 8) != "01000000") n++ } END { print n + 0 }'
+  { tail -n +"$1" "$trace" 2>/dev/null || true; } | { grep '"op":"set"' || true; } |
+    { grep -i 'e10ff51b-ac2d-4104-86f6-8d621b430189' || true; } | sed 's/.*"data":"\([0-9A-F]*\)".*/\1/' |
+    awk '{ if (substr($0, 17, 8) != "01000000") n++ } END { print n + 0 }'
 }
 body_sar_on() {  # the value the bridge keeps, as Wine's own registry tool reads it
   "$wine" reg query 'HKLM\SOFTWARE\OEM\Corvid\SAR' /v Body_Sar_ON "${regview[@]}" 2>/dev/null </dev/null |
     tr -d '\r' | awk '$1 == "Body_Sar_ON" { print $3 }'
 }
 
-echo "-- TXL_MODEM=sim (the simulated modem, notebook in C:\\txl-machine)"
+# The main job on the notebook folder $1 (a folder of C:\), its logs named with prefix $2.
+main_job() {
+  local machine=$1 p=$2 rc writes from value
+  export TXL_MACHINE_DIR="C:\\$machine"
+  mkdir -p "$drive_c/$machine"
+  trace=$drive_c/$machine/modem/trace.jsonl
+  rc=$(run "${p}txlapply-1" ./TxlApply.exe 1)
+  writes=$(table_writes 1)
+  if [ "$rc" = 0 ] && [ "$writes" -ge 4 ]; then ok "TxlApply.exe 1: exit 0, $writes table writes (clear and four rows)"
+  else bad "TxlApply.exe 1: exit $rc, $writes table writes"; show_log "${p}txlapply-1"; fi
+
+  from=$(($(wc -l <"$trace" 2>/dev/null || echo 0) + 1))
+  rc=$(run "${p}txlapply-1-again" ./TxlApply.exe 1)
+  writes=$(table_writes "$from")
+  if [ "$rc" = 0 ] && [ "$writes" = 0 ]; then ok "TxlApply.exe 1 again: exit 0, every check row in place, no table written"
+  else bad "TxlApply.exe 1 again: exit $rc, $writes table writes"; show_log "${p}txlapply-1-again"; fi
+
+  rc=$(run "${p}txlctl-status" ./txlctl.exe status)
+  if [ "$rc" = 0 ] && grep -q '^ready: yes' "$stage/logs/${p}txlctl-status.log"; then ok "txlctl.exe status: exit 0, ready"
+  else bad "txlctl.exe status: exit $rc"; show_log "${p}txlctl-status"; fi
+
+  for arg in 3:0x1 4:0x0; do
+    rc=$(run "${p}txlapply-${arg%%:*}" ./TxlApply.exe "${arg%%:*}")
+    value=$(body_sar_on)
+    if [ "$rc" = 0 ] && [ "$value" = "${arg#*:}" ]; then ok "TxlApply.exe ${arg%%:*}: exit 0, reg query Body_Sar_ON = $value"
+    else bad "TxlApply.exe ${arg%%:*}: exit $rc, Body_Sar_ON '${value}' (expected ${arg#*:})"; show_log "${p}txlapply-${arg%%:*}"; fi
+  done
+}
+
+echo "-- TXL_MODEM=sim (the simulated modem in the programs' own process, notebook in C:\\txl-machine)"
 export TXL_MODEM=sim TXL_SIM_TRACE=1
-rc=$(run txlapply-1 ./TxlApply.exe 1)
-writes=$(table_writes 1)
-if [ "$rc" = 0 ] && [ "$writes" -ge 4 ]; then ok "TxlApply.exe 1: exit 0, $writes table writes (clear and four rows)"
-else bad "TxlApply.exe 1: exit $rc, $writes table writes"; show_log txlapply-1; fi
-
-from=$(($(wc -l <"$trace") + 1))
-rc=$(run txlapply-1-again ./TxlApply.exe 1)
-writes=$(table_writes "$from")
-if [ "$rc" = 0 ] && [ "$writes" = 0 ]; then ok "TxlApply.exe 1 again: exit 0, every check row in place, no table written"
-else bad "TxlApply.exe 1 again: exit $rc, $writes table writes"; show_log txlapply-1-again; fi
-
-rc=$(run txlctl-status ./txlctl.exe status)
-if [ "$rc" = 0 ] && grep -q '^ready: yes' "$stage/logs/txlctl-status.log"; then ok "txlctl.exe status: exit 0, ready"
-else bad "txlctl.exe status: exit $rc"; show_log txlctl-status; fi
-
-for arg in 3:0x1 4:0x0; do
-  rc=$(run "txlapply-${arg%%:*}" ./TxlApply.exe "${arg%%:*}")
-  value=$(body_sar_on)
-  if [ "$rc" = 0 ] && [ "$value" = "${arg#*:}" ]; then ok "TxlApply.exe ${arg%%:*}: exit 0, reg query Body_Sar_ON = $value"
-  else bad "TxlApply.exe ${arg%%:*}: exit $rc, Body_Sar_ON '${value}' (expected ${arg#*:})"; show_log "txlapply-${arg%%:*}"; fi
-done
+main_job txl-machine ""
+# What the modem saw and holds after the main job, for the run through the system's COM below.
+sim_trace_copy=$stage/sim-trace.jsonl sim_modem_copy=$stage/sim-modem
+cp "$trace" "$sim_trace_copy"
+rm -rf "$sim_modem_copy" && cp -r "$drive_c/txl-machine/modem" "$sim_modem_copy"
 
 # The session API bound by the names a Microsoft-compiled caller imports, all seven functions.
 rc=$(run session-walk ./bridge_walk.exe)
@@ -151,6 +165,53 @@ walked=$(grep -cE '^== (EnumInterface|ConnectInterface|OpenCommandSession\(NVM\)
   "$stage/logs/session-walk.log" || true)
 if [ "$rc" = 0 ] && [ "$walked" = 7 ]; then ok "bridge_walk.exe: the seven session functions bound by their decorated names, each succeeded"
 else bad "bridge_walk.exe: exit $rc, $walked of 7 session calls succeeded"; show_log session-walk; fi
+
+echo "-- TXL_MODEM=os over the simulated modem registered as the system's mobile-broadband classes"
+# txlsim_com.dll serves the four classes in-process; the modem is listed among the present devices
+# as on a notebook. The suite then goes through the system's CoCreateInstance, connection points,
+# SAFEARRAYs and BSTRs; the modem must see exactly what it saw with TXL_MODEM=sim.
+clsids=('{BDFEE05B-4418-11DD-90ED-001C257CCFF1}' '{BDFEE05C-4418-11DD-90ED-001C257CCFF1}'
+        '{BDFEE05A-4418-11DD-90ED-001C257CCFF1}' '{2269DAA3-2A9F-4165-A501-CE00A6F7A75B}')
+device='HKLM\System\CurrentControlSet\Enum\PCI\VEN_1D5A&DEV_5140&SUBSYS_51401D5A&REV_00\4&2A6C3F18&0&00E8'
+com_registry() {  # add | delete
+  local clsid key rc=0
+  for clsid in "${clsids[@]}"; do
+    key="HKLM\SOFTWARE\Classes\CLSID\\$clsid"
+    if [ "$1" = add ]; then
+      "$wine" reg add "$key\InprocServer32" /ve /d "$app_win\txlsim_com.dll" /f "${regview[@]}" >/dev/null 2>&1 </dev/null || rc=1
+      "$wine" reg add "$key\InprocServer32" /v ThreadingModel /d Both /f "${regview[@]}" >/dev/null 2>&1 </dev/null || rc=1
+    else
+      "$wine" reg delete "$key" /f "${regview[@]}" >/dev/null 2>&1 </dev/null || rc=1
+    fi
+  done
+  if [ "$1" = add ]; then
+    "$wine" reg add "$device" /v DeviceDesc /d "Osprey LTE Module" /f >/dev/null 2>&1 </dev/null || rc=1
+    "$wine" reg add "$device" /v ClassGUID /d '{4d36e96d-e325-11ce-bfc1-08002be10318}' /f >/dev/null 2>&1 </dev/null || rc=1
+  else
+    "$wine" reg delete "$device" /f >/dev/null 2>&1 </dev/null || rc=1
+  fi
+  return $rc
+}
+if [ ! -f "$bin/txlsim_com.dll" ]; then
+  bad "txlsim_com.dll is missing from $bin: the system's COM runtime cannot be tried"
+elif ! cp "$bin/txlsim_com.dll" "$app/" || ! com_registry add; then
+  bad "the COM stand-in could not be registered"
+else
+  ok "txlsim_com.dll registered for the four mobile-broadband classes (${regview[*]}), the modem listed as a present device"
+  export TXL_MODEM=os TXL_SIM_TRACE=1
+  # The registry as the first run found it: the bridge keeps the back-off index there.
+  "$wine" reg delete 'HKLM\SOFTWARE\OEM\Corvid\SAR' /f "${regview[@]}" >/dev/null 2>&1 </dev/null || true
+  main_job txl-machine-os os-com-
+  if cmp -s "$sim_trace_copy" "$drive_c/txl-machine-os/modem/trace.jsonl" &&
+     diff -r "$sim_modem_copy/nvm" "$drive_c/txl-machine-os/modem/nvm" >/dev/null; then
+    ok "the modem saw the same $(wc -l <"$sim_trace_copy") requests and holds the same NVM as with TXL_MODEM=sim"
+  else
+    bad "TXL_MODEM=os over the COM stand-in differs from TXL_MODEM=sim (trace or NVM)"
+    diff "$sim_trace_copy" "$drive_c/txl-machine-os/modem/trace.jsonl" | head -10 | sed 's/^/    | /'
+  fi
+  com_registry delete || bad "the COM stand-in could not be unregistered"
+fi
+export TXL_MACHINE_DIR='C:\txl-machine'
 
 echo "-- TXL_MODEM=os (the system's Mobile Broadband API, which Wine does not provide)"
 export TXL_MODEM=os
