@@ -366,9 +366,14 @@ int set_BodySarClearV2Ex() {
     const char* name;
   };
   const std::string table_command = "at+bodysar=\r\n";
-  const Step steps[] = {{strATBODYSAREN, nullptr, "strATBODYSAREN"},
-                        {strATBODYSARMODE, nullptr, "strATBODYSARMODE"},
+  // Both profiles are selected once before the switches move: they only touch the registry, and
+  // of two different values at least one is a real change, so a registry that cannot be written
+  // stops the clear before the modem has moved. Selecting profile 0 ahead of the switches changes
+  // nothing else: the table write that needs it follows them.
+  const Step steps[] = {{strATBODYSARPROFILE1, nullptr, "strATBODYSARPROFILE1Check"},
                         {strATBODYSARPROFILE0, nullptr, "strATBODYSARPROFILE0"},
+                        {strATBODYSAREN, nullptr, "strATBODYSAREN"},
+                        {strATBODYSARMODE, nullptr, "strATBODYSARMODE"},
                         {table_command, record.data(), "strATTable0Value"},
                         {strATBODYSARPROFILE1, nullptr, "strATBODYSARPROFILE1"},
                         {table_command, record.data(), "strATTable1Value"}};
@@ -376,7 +381,7 @@ int set_BodySarClearV2Ex() {
     const BridgeReply reply = CallBridge(fun, step.command, step.table);
     if (reply.result != kSucceeded) {
       const int error = static_cast<int>(plat::GetLastError());
-      const bool odd_token = kestrel && &step == &steps[2];
+      const bool odd_token = kestrel && &step == &steps[1];
       Info(std::string("[Information]set_BodySarClearV2Ex-") + (odd_token ? "vexelAtSendFun" : token) + "-" +
                step.name + "-fail-ErrorCode=%d.",
            error);

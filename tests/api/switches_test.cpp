@@ -505,8 +505,8 @@ TEST_F(ClientTest, ClearStopsAtTheFirstTableWrite) {
   Place(Bridge::kFake);
   EXPECT_EQ((std::vector<std::string>{"ready -> 0 1", "clear -> 3"}),
             Run("ready clear", "FAKE_BRIDGE_FAIL_ON=at+bodysar="));
-  EXPECT_EQ((std::vector<std::string>{"at\\r\\n", "at\\r\\n", "AT+BODYSAR?\\r\\n", "AT+BODYSAREN = 1\\r\\n",
-                                      "AT+BODYSARMODE = 0\\r\\n", "AT+BODYSARPROFILE = 0\\r\\n", "at+bodysar=\\r\\n"}),
+  EXPECT_EQ((std::vector<std::string>{"at\\r\\n", "at\\r\\n", "AT+BODYSAR?\\r\\n", "AT+BODYSARPROFILE = 1\\r\\n",
+                                      "AT+BODYSARPROFILE = 0\\r\\n", "AT+BODYSAREN = 1\\r\\n", "AT+BODYSARMODE = 0\\r\\n", "at+bodysar=\\r\\n"}),
             Lines(ReadFile(FakeLog())));
   EXPECT_NE(ApiLog().find("[Information]set_BodySarClearV2Ex-vexelAtSendFun-strATTable0Value-fail-ErrorCode="),
             std::string::npos);
