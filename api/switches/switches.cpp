@@ -360,6 +360,17 @@ int set_BodySarClearV2Ex() {
   else
     record = DefaultMaxTxPwrRecord();
 
+  // The profile selected now, put back should a later step fail: the profile steps come first and
+  // only touch the registry, so a clear that fails leaves it as it found it.
+  const BridgeReply selected = CallBridge(fun, "AT+BODYSARPROFILE?\r\n", nullptr);
+  if (selected.result != kSucceeded) {
+    Info(std::string("[Information]set_BodySarClearV2Ex-") + token + "-strATProfileRead-fail-ErrorCode=%d.",
+         static_cast<int>(plat::GetLastError()));
+    return kCommandFailed;
+  }
+  const std::string strATBODYSARPROFILEBack =
+      plat::Format("AT+BODYSARPROFILE = %d\r\n", static_cast<int>(LeadingNumber(selected.text)));
+
   struct Step {
     const std::string& command;
     void* table;
@@ -385,6 +396,12 @@ int set_BodySarClearV2Ex() {
       Info(std::string("[Information]set_BodySarClearV2Ex-") + (odd_token ? "vexelAtSendFun" : token) + "-" +
                step.name + "-fail-ErrorCode=%d.",
            error);
+      if (&step != &steps[0]) {
+        const BridgeReply back = CallBridge(fun, strATBODYSARPROFILEBack, nullptr);
+        Info(std::string("[Information]set_BodySarClearV2Ex-") + token + "-strATBODYSARPROFILEBack-" +
+                 (back.result == kSucceeded ? "OK" : "fail") + "-pResponseBuffer=%s-len=%d.",
+             back.text.c_str(), back.length);
+      }
       return kCommandFailed;
     }
     Info(std::string("[Information]set_BodySarClearV2Ex-") + token + "-" + step.name + "-OK-pResponseBuffer=%s-len=%d.",
