@@ -42,8 +42,10 @@ TXL_EXPORT int get_BodySarMode(int* bMode);
 TXL_EXPORT int set_BodySarProfile(int dIndex);
 // As get_BodySarMode.
 TXL_EXPORT int get_BodySarProfile(unsigned int* dIndex);
-// As set_BodySarEnable; on the bridge road kCommandFailed also when the modem's tables cannot be
-// read first.
+// As set_BodySarEnable; on the bridge road kCommandFailed also when the modem's tables or the
+// selected profile cannot be read first. The bridge road selects both profiles before it moves the
+// switches, so a registry that cannot be written fails it before the modem changes; a later
+// failure puts the selected profile back and leaves what the modem already took.
 TXL_EXPORT int set_BodySarClear();
 // pResponseBuffer: room for 16 bytes, the 15-digit IMEI and its terminating zero; no more is ever
 // written, and nothing unless the result is kSucceeded. A device id from the platform that is not

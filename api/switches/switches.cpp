@@ -359,15 +359,31 @@ int set_BodySarClearV2Ex() {
   else
     record = DefaultMaxTxPwrRecord();
 
+  // The profile selected now, put back should a later step fail: the profile steps come first and
+  // only touch the registry, so a clear that fails leaves it as it found it.
+  const BridgeReply selected = CallBridge(fun, "AT+BODYSARPROFILE?\r\n", nullptr);
+  if (selected.result != kSucceeded) {
+    Info(std::string("[Information]set_BodySarClearV2Ex-") + token + "-strATProfileRead-fail-ErrorCode=%d.",
+         static_cast<int>(plat::GetLastError()));
+    return kCommandFailed;
+  }
+  const std::string strATBODYSARPROFILEBack =
+      plat::Format("AT+BODYSARPROFILE = %d\r\n", static_cast<int>(LeadingNumber(selected.text)));
+
   struct Step {
     const std::string& command;
     void* table;
     const char* name;
   };
   const std::string table_command = "at+bodysar=\r\n";
-  const Step steps[] = {{strATBODYSAREN, nullptr, "strATBODYSAREN"},
-                        {strATBODYSARMODE, nullptr, "strATBODYSARMODE"},
+  // Both profiles are selected once before the switches move: they only touch the registry, and
+  // of two different values at least one is a real change, so a registry that cannot be written
+  // stops the clear before the modem has moved. Selecting profile 0 ahead of the switches changes
+  // nothing else: the table write that needs it follows them.
+  const Step steps[] = {{strATBODYSARPROFILE1, nullptr, "strATBODYSARPROFILE1Check"},
                         {strATBODYSARPROFILE0, nullptr, "strATBODYSARPROFILE0"},
+                        {strATBODYSAREN, nullptr, "strATBODYSAREN"},
+                        {strATBODYSARMODE, nullptr, "strATBODYSARMODE"},
                         {table_command, record.data(), "strATTable0Value"},
                         {strATBODYSARPROFILE1, nullptr, "strATBODYSARPROFILE1"},
                         {table_command, record.data(), "strATTable1Value"}};
@@ -375,10 +391,16 @@ int set_BodySarClearV2Ex() {
     const BridgeReply reply = CallBridge(fun, step.command, step.table);
     if (reply.result != kSucceeded) {
       const int error = static_cast<int>(plat::GetLastError());
-      const bool odd_token = kestrel && &step == &steps[2];
+      const bool odd_token = kestrel && &step == &steps[1];
       Info(std::string("[Information]set_BodySarClearV2Ex-") + (odd_token ? "vexelAtSendFun" : token) + "-" +
                step.name + "-fail-ErrorCode=%d.",
            error);
+      if (&step != &steps[0]) {
+        const BridgeReply back = CallBridge(fun, strATBODYSARPROFILEBack, nullptr);
+        Info(std::string("[Information]set_BodySarClearV2Ex-") + token + "-strATBODYSARPROFILEBack-" +
+                 (back.result == kSucceeded ? "OK" : "fail") + "-pResponseBuffer=%s-len=%d.",
+             back.text.c_str(), back.length);
+      }
       return kCommandFailed;
     }
     Info(std::string("[Information]set_BodySarClearV2Ex-") + token + "-" + step.name + "-OK-pResponseBuffer=%s-len=%d.",

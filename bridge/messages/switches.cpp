@@ -228,8 +228,11 @@ long ApiHandleBodySarON(const char16_t* command, char16_t* reply) {
         long result = connection.Connect();
         if (result < 0) return result;
         result = Set_MBIM_CID_MS_SAR_CONFIG(g_MsSarConfig, reply);
-        // A registry write that fails is logged and does not change the outcome.
-        if (result == 0) WriteRegistryDWORD(plat::RegistryHive::kLocalMachine, kSarRegistryKey, kBodySarOnValue, index);
+        // The stored index is what the query reports and what the enable command applies again:
+        // an index the registry did not take would be reported as set and then quietly undone.
+        if (result == 0 &&
+            !WriteRegistryDWORD(plat::RegistryHive::kLocalMachine, kSarRegistryKey, kBodySarOnValue, index))
+          result = plat::E_FAIL;
         return result;
       },
       [&] { return QueryStored(kName, kWhat, kBodySarOnValue, reply); });

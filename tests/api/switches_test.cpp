@@ -501,12 +501,15 @@ TEST_F(ClientTest, BridgeRepliesAreReadAsNumbers) {
             Run("ready get-mode set-mode=1", "FAKE_BRIDGE_FAIL_ON=AT+BODYSARMODE"));
 }
 
-TEST_F(ClientTest, ClearStopsAtTheFirstTableWrite) {
+TEST_F(ClientTest, ClearStopsAtTheFirstTableWriteAndPutsTheProfileBack) {
   Place(Bridge::kFake);
+  // Every answer but the failing one is "2": the profile selected before the clear.
   EXPECT_EQ((std::vector<std::string>{"ready -> 0 1", "clear -> 3"}),
-            Run("ready clear", "FAKE_BRIDGE_FAIL_ON=at+bodysar="));
-  EXPECT_EQ((std::vector<std::string>{"at\\r\\n", "at\\r\\n", "AT+BODYSAR?\\r\\n", "AT+BODYSAREN = 1\\r\\n",
-                                      "AT+BODYSARMODE = 0\\r\\n", "AT+BODYSARPROFILE = 0\\r\\n", "at+bodysar=\\r\\n"}),
+            Run("ready clear", "FAKE_BRIDGE_FAIL_ON=at+bodysar= FAKE_BRIDGE_REPLY=2"));
+  EXPECT_EQ((std::vector<std::string>{"at\\r\\n", "at\\r\\n", "AT+BODYSAR?\\r\\n", "AT+BODYSARPROFILE?\\r\\n",
+                                      "AT+BODYSARPROFILE = 1\\r\\n", "AT+BODYSARPROFILE = 0\\r\\n",
+                                      "AT+BODYSAREN = 1\\r\\n", "AT+BODYSARMODE = 0\\r\\n", "at+bodysar=\\r\\n",
+                                      "AT+BODYSARPROFILE = 2\\r\\n"}),
             Lines(ReadFile(FakeLog())));
   EXPECT_NE(ApiLog().find("[Information]set_BodySarClearV2Ex-vexelAtSendFun-strATTable0Value-fail-ErrorCode="),
             std::string::npos);
