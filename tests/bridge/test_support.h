@@ -17,15 +17,21 @@ namespace txltest {
 namespace fs = std::filesystem;
 
 // A new empty folder under the system's temporary folder, removed at the end of the test.
+// `in_memory`: under /dev/shm where the system has it. The simulated modem syncs every NVM write
+// inside its completion, and on a disk busy with other work that alone can outlast a scaled
+// completion wait; tests of whole programs against it keep their notebooks in memory.
 class TempDir {
  public:
-  TempDir() {
+  explicit TempDir(bool in_memory = false) {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
     std::string name = std::string("txl-") + (info ? info->test_suite_name() : "x") + "-" +
-                       (info ? info->name() : "y") + "-" + std::to_string(plat::CurrentProcessId());
+                       (info ? info->name() : "y") + "-" + std::to_string(plat::CurrentProcessId()) +
+                       (in_memory ? "-mem" : "");
     for (char& c : name)
       if (c == '/') c = '_';
-    path_ = fs::temp_directory_path() / name;
+    std::error_code ec;
+    const bool shm = in_memory && fs::is_directory("/dev/shm", ec);
+    path_ = (shm ? fs::path("/dev/shm") : fs::temp_directory_path()) / name;
     fs::remove_all(path_);
     fs::create_directories(path_);
   }

@@ -33,7 +33,7 @@ class ToolProcessTest : public ::testing::Test {
   }
 
   std::string Env() const {
-    return "cd / && env TXL_MACHINE_DIR='" + (dir_.path() / "machine").string() + "' TXL_SIM_TRACE=1 TXL_TIME_SCALE=0.01 ";
+    return "cd / && env TXL_MACHINE_DIR='" + (memory_.path() / "machine").string() + "' TXL_SIM_TRACE=1 TXL_TIME_SCALE=0.01 ";
   }
 
   // Runs TxlApply with the arguments as given to the shell; returns its exit code.
@@ -61,9 +61,9 @@ class ToolProcessTest : public ::testing::Test {
     return {};
   }
 
-  void ModemIni(const std::string& text) { WriteFile(dir_.path() / "machine" / "modem" / "modem.ini", text); }
+  void ModemIni(const std::string& text) { WriteFile(memory_.path() / "machine" / "modem" / "modem.ini", text); }
 
-  std::vector<std::string> Trace() const { return Lines(ReadFile(dir_.path() / "machine" / "modem" / "trace.jsonl")); }
+  std::vector<std::string> Trace() const { return Lines(ReadFile(memory_.path() / "machine" / "modem" / "trace.jsonl")); }
 
   // The hex payloads of the NVM writes from trace line `from` on.
   std::vector<std::string> NvmWrites(std::size_t from = 0) const {
@@ -88,6 +88,7 @@ class ToolProcessTest : public ::testing::Test {
   }
 
   TempDir dir_;
+  TempDir memory_{true};  // the notebook
   fs::path host_;
 };
 
@@ -171,7 +172,7 @@ TEST_F(ToolProcessTest, SetTwoOnKestrelRewritesEveryTime) {
 
 TEST_F(ToolProcessTest, ARunWaitsWhileAnotherHoldsTheRunLock) {
   // This process takes the lock as a run of the tool would, on the same notebook.
-  const std::string machine = (dir_.path() / "machine").string();
+  const std::string machine = (memory_.path() / "machine").string();
   const char* old = std::getenv("TXL_MACHINE_DIR");
   const std::string saved = old ? old : "";
   ::setenv("TXL_MACHINE_DIR", machine.c_str(), 1);
