@@ -35,6 +35,10 @@ template <class Fn>
 Fn Bind(plat::DynamicLibrary& lib, const char* name) {
   return reinterpret_cast<Fn>(lib.Symbol(name));
 }
+template <class Fn>
+Fn Bind(plat::DynamicLibrary& lib, const sym::ExportedName& name) {
+  return Bind<Fn>(lib, sym::NameToBind(name).c_str());
+}
 
 using AtSendFn = int (*)(const char16_t*, char16_t*, int*, void*);
 

@@ -2,6 +2,9 @@
 // function types they stand for.
 #pragma once
 
+#include <cstddef>
+#include <string>
+
 #include "bridge/mbn/session_api.h"
 
 namespace vexel::symbols {
@@ -14,32 +17,33 @@ using CloseCommandSessionFn = int (*)(unsigned short*);
 using RequestFn = long (*)(unsigned short*, unsigned short*, unsigned int, unsigned int, unsigned char*,
                            unsigned int*, unsigned char*);
 
-// The names the library exports: on Windows those of Microsoft's compiler (as listed in
-// bridge/VexelSarDll.<arch>.def), elsewhere the compiler's own.
+// The name each function is exported under: on POSIX the compiler's own; on Windows the one a
+// caller built with Microsoft's compiler imports (bridge/VexelSarDll.<arch>.def), given here as on
+// x86 and widened for x64, where every pointer parameter is marked 64-bit ("PA" becomes "PEA").
+struct ExportedName {
+  const char* posix;
+  const char* windows_x86;
+};
+inline constexpr ExportedName kEnumInterface = {"_Z13EnumInterfacePlP8_MBIMIDS", "?EnumInterface@@YAJPAJPAU_MBIMIDS@@@Z"};
+inline constexpr ExportedName kConnectInterface = {"_Z16ConnectInterfacePt", "?ConnectInterface@@YAJPAG@Z"};
+inline constexpr ExportedName kDisconnectInterface = {"_Z19DisconnectInterfacev", "?DisconnectInterface@@YAHXZ"};
+inline constexpr ExportedName kOpenCommandSession = {"_Z18OpenCommandSessionPt", "?OpenCommandSession@@YAJPAG@Z"};
+inline constexpr ExportedName kCloseCommandSession = {"_Z19CloseCommandSessionPt", "?CloseCommandSession@@YAHPAG@Z"};
+inline constexpr ExportedName kQueryCommand = {"_Z12QueryCommandPtS_jjPhPjS0_", "?QueryCommand@@YAJPAG0IIPAEPAI1@Z"};
+inline constexpr ExportedName kSetCommand = {"_Z10SetCommandPtS_jjPhPjS0_", "?SetCommand@@YAJPAG0IIPAEPAI1@Z"};
+
+// The name to bind in this build.
+inline std::string NameToBind(const ExportedName& name) {
 #if defined(_WIN64)
-inline constexpr const char* kEnumInterface = "?EnumInterface@@YAJPEAJPEAU_MBIMIDS@@@Z";
-inline constexpr const char* kConnectInterface = "?ConnectInterface@@YAJPEAG@Z";
-inline constexpr const char* kDisconnectInterface = "?DisconnectInterface@@YAHXZ";
-inline constexpr const char* kOpenCommandSession = "?OpenCommandSession@@YAJPEAG@Z";
-inline constexpr const char* kCloseCommandSession = "?CloseCommandSession@@YAHPEAG@Z";
-inline constexpr const char* kQueryCommand = "?QueryCommand@@YAJPEAG0IIPEAEPEAI1@Z";
-inline constexpr const char* kSetCommand = "?SetCommand@@YAJPEAG0IIPEAEPEAI1@Z";
+  std::string widened = name.windows_x86;
+  for (std::size_t at = widened.find("PA"); at != std::string::npos; at = widened.find("PA", at + 3))
+    widened.insert(at + 1, 1, 'E');
+  return widened;
 #elif defined(_WIN32)
-inline constexpr const char* kEnumInterface = "?EnumInterface@@YAJPAJPAU_MBIMIDS@@@Z";
-inline constexpr const char* kConnectInterface = "?ConnectInterface@@YAJPAG@Z";
-inline constexpr const char* kDisconnectInterface = "?DisconnectInterface@@YAHXZ";
-inline constexpr const char* kOpenCommandSession = "?OpenCommandSession@@YAJPAG@Z";
-inline constexpr const char* kCloseCommandSession = "?CloseCommandSession@@YAHPAG@Z";
-inline constexpr const char* kQueryCommand = "?QueryCommand@@YAJPAG0IIPAEPAI1@Z";
-inline constexpr const char* kSetCommand = "?SetCommand@@YAJPAG0IIPAEPAI1@Z";
+  return name.windows_x86;
 #else
-inline constexpr const char* kEnumInterface = "_Z13EnumInterfacePlP8_MBIMIDS";
-inline constexpr const char* kConnectInterface = "_Z16ConnectInterfacePt";
-inline constexpr const char* kDisconnectInterface = "_Z19DisconnectInterfacev";
-inline constexpr const char* kOpenCommandSession = "_Z18OpenCommandSessionPt";
-inline constexpr const char* kCloseCommandSession = "_Z19CloseCommandSessionPt";
-inline constexpr const char* kQueryCommand = "_Z12QueryCommandPtS_jjPhPjS0_";
-inline constexpr const char* kSetCommand = "_Z10SetCommandPtS_jjPhPjS0_";
+  return name.posix;
 #endif
+}
 
 }  // namespace vexel::symbols
