@@ -4,6 +4,7 @@
 // table queries and sets of both families).
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <deque>
 #include <memory>
 #include <string>
@@ -62,14 +63,25 @@ void FrontDoor(FuzzedDataProvider& data) {
 
 }  // namespace
 
+namespace {
+
+std::filesystem::path& Notebook() {
+  static std::filesystem::path dir;
+  return dir;
+}
+
+}  // namespace
+
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  txlfuzz::UseNotebook(txlfuzz::MakeNotebook("bridge-responses", ""));
+  Notebook() = txlfuzz::MakeNotebook("bridge-responses", "");
+  txlfuzz::UseNotebook(Notebook());
   vexel::DebugLevel = 1;
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size) {
   FuzzedDataProvider data(bytes, size);
+  txlfuzz::ResetNotebook(Notebook());
   const int what = data.ConsumeIntegralInRange<int>(0, 2);
   for (sim::ServiceKind service : {sim::ServiceKind::kNvm, sim::ServiceKind::kMsSar, sim::ServiceKind::kAtTunnel})
     sim::testing::SetServiceModel(service, std::make_shared<txlfuzz::QueuedReplies>(Replies(data)));

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -14,14 +15,25 @@
 #include "sim/testing.h"
 #include "tests/fuzz/fuzz_support.h"
 
+namespace {
+
+std::filesystem::path& Notebook() {
+  static std::filesystem::path dir;
+  return dir;
+}
+
+}  // namespace
+
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  txlfuzz::UseNotebook(txlfuzz::MakeNotebook("front-door", ""));
+  Notebook() = txlfuzz::MakeNotebook("front-door", "");
+  txlfuzz::UseNotebook(Notebook());
   vexel::DebugLevel = 1;  // formatted like any other line, to the console only
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size) {
   FuzzedDataProvider data(bytes, size);
+  txlfuzz::ResetNotebook(Notebook());
   const bool kestrel = data.ConsumeBool();
   const bool with_table = data.ConsumeBool();
   const bool wide = data.ConsumeBool();
