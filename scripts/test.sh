@@ -25,6 +25,9 @@ step "sanitizer tests"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --preset asan
 
+step "fuzz targets, a few seconds each (fuzz preset: clang, libFuzzer, ASan, UBSan)"
+bash scripts/fuzz.sh 5
+
 step "thread sanitizer build and tests: job runners, waits, session layer, simulator completions, own channel (tsan preset)"
 cmake --preset tsan >/dev/null
 cmake --build --preset tsan

@@ -49,7 +49,8 @@ long NvmRead(const char* name, const nvm_read_data& request, nvm_read_result* re
   LogLine("%s: NVM ID: %x\n", name, id);
   result->dataBuffer_size = size;
   LogLine("%s: dataBuffer_size: %u\n", name, size);
-  std::memcpy(result->data, response.data() + NvmReadResponseLayout::kData, size);
+  // An empty record may have no storage at all: nothing to copy then.
+  if (size > 0) std::memcpy(result->data, response.data() + NvmReadResponseLayout::kData, size);
   return 0;
 }
 

@@ -11,7 +11,9 @@
 
 #include "bridge/front_door/at_interface.h"
 #include "bridge/log/bridge_log.h"
+#include "bridge/mbn/interface_selection.h"
 #include "bridge/mbn/session.h"
+#include "bridge/messages/nvm_messages.h"
 #include "bridge/messages/records.h"
 #include "platform/bytes.h"
 #include "platform/registry.h"
@@ -525,6 +527,61 @@ TEST_F(FrontDoorTest, AValueTextHoldingBothFormsIsASet) {
   const Answer a = Send(u"at+bodysar=?\r\n", record.data());
   EXPECT_EQ(Of(kNvm, "set").size(), 1u);
   EXPECT_EQ(a.result, 0);
+}
+
+// What an NVM read takes from the modem's response: only data that is there and fits the record.
+TEST_F(FrontDoorTest, NvmReadResponsesAreCheckedBeforeAnythingIsCopied) {
+  constexpr long kBadResponse = plat::HresultFromWin32(13);  // ERROR_INVALID_DATA
+  struct Case {
+    const char* why;
+    Bytes response;
+    std::size_t capacity;  // of the caller's record; 0: a record without storage
+    std::uint32_t asked;
+    long result;
+    Bytes record;  // afterwards, from 0xEE filled
+  };
+  auto response = [](std::uint32_t size, Bytes data) {
+    Bytes r;
+    plat::AppendU32(r, kItem);
+    plat::AppendU32(r, size);
+    r.insert(r.end(), data.begin(), data.end());
+    return r;
+  };
+  const Case cases[] = {
+      {"data as claimed", response(2, {0xAA, 0xBB}), 2, 2, 0, {0xAA, 0xBB}},
+      {"claims more than it carries", response(4, {0xAA}), 4, 4, kBadResponse, {0xEE, 0xEE, 0xEE, 0xEE}},
+      {"more than the record holds", response(3, {1, 2, 3}), 2, 2, kBadResponse, {0xEE, 0xEE}},
+      {"shorter than its header", {0, 0, 0x3D, 0x10, 0}, 1, 1, kBadResponse, {0xEE}},
+      {"nothing, into a record without storage", response(0, {}), 0, 0, 0, {}},
+  };
+  for (const Case& c : cases) {
+    sim::testing::ResetAll();
+    class Fixed : public sim::ServiceModel {
+     public:
+      explicit Fixed(Bytes payload) : payload_(std::move(payload)) {}
+      sim::ServiceReply Query(std::uint32_t, const Bytes&) override { return {plat::S_OK, true, payload_, 0}; }
+      sim::ServiceReply Set(std::uint32_t, const Bytes&) override { return {}; }
+
+     private:
+      Bytes payload_;
+    };
+    sim::testing::SetServiceModel(sim::ServiceKind::kNvm, std::make_shared<Fixed>(c.response));
+    Bytes record(c.capacity, 0xEE);
+    vexel::nvm_read_result result{0, 0, c.capacity ? record.data() : nullptr, c.capacity};
+    testing::internal::CaptureStdout();
+    long hr = 0;
+    {
+      vexel::ConnectionScope connection;
+      ASSERT_GE(connection.Connect(), 0) << c.why;
+      hr = vexel::Query_MBIM_NVM_READ({kItem, 0, c.asked}, &result);
+    }
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(hr, c.result) << c.why;
+    EXPECT_EQ(record, c.record) << c.why;
+    if (hr == 0) {
+      EXPECT_EQ(result.dataBuffer_size, c.record.size()) << c.why;
+    }
+  }
 }
 
 }  // namespace
