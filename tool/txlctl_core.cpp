@@ -59,6 +59,19 @@ std::string_view Trim(std::string_view s) {
   return s;
 }
 
+std::vector<std::string> SplitBlanks(std::string_view text) {
+  std::vector<std::string> words;
+  std::size_t at = 0;
+  while (at < text.size()) {
+    while (at < text.size() && (text[at] == ' ' || text[at] == '\t')) ++at;
+    std::size_t end = at;
+    while (end < text.size() && text[end] != ' ' && text[end] != '\t') ++end;
+    if (end > at) words.emplace_back(text.substr(at, end - at));
+    at = end;
+  }
+  return words;
+}
+
 }  // namespace
 
 Parsed ParseArguments(const std::vector<std::string>& args) {
@@ -70,6 +83,8 @@ Parsed ParseArguments(const std::vector<std::string>& args) {
       o.json = true;
     } else if (a == "--raw") {
       o.raw = true;
+    } else if (a == "--force") {
+      o.force = true;
     } else if (a == "--help" || a == "-h") {
       help = true;
     } else if (a.size() > 2 && a.compare(0, 2, "--") == 0) {
@@ -101,13 +116,20 @@ Parsed ParseArguments(const std::vector<std::string>& args) {
     } else if (words[1] == "set") {
       o.command = Command::kTableSet;
       if (words.size() < 3) return Refuse("table set needs a table text or 3g|4g bN=DBM ...");
-      const std::string tech = Lower(words[2]);
+      // The friendly form may come as one quoted argument, as people type it.
+      std::vector<std::string> form(words.begin() + 2, words.end());
+      if (form.size() == 1) form = SplitBlanks(form[0]);
+      const std::string tech = form.empty() ? std::string() : Lower(form[0]);
       if (tech == "3g" || tech == "4g") {
-        BuiltTable t = BuildTableText(tech, std::vector<std::string>(words.begin() + 3, words.end()));
+        BuiltTable t = BuildTableText(tech, std::vector<std::string>(form.begin() + 1, form.end()));
         if (!t.ok) return Refuse(t.error);
         o.table_text = t.text;
       } else {
         if (words.size() != 3) return Refuse("table set: give the table text as one argument (quote it)");
+        if (!o.force) {
+          const CheckedText checked = CheckTableText(words[2]);
+          if (!checked.ok) return Refuse("table set: " + checked.error + " (--force sends a raw text unchecked)");
+        }
         o.table_text = words[2];
       }
     } else {
@@ -117,6 +139,7 @@ Parsed ParseArguments(const std::vector<std::string>& args) {
     return Refuse("unknown command " + verb);
   }
   if (o.raw && o.command != Command::kTableGet) return Refuse("--raw applies to table get only");
+  if (o.force && o.command != Command::kTableSet) return Refuse("--force applies to table set only");
   return {true, o, {}};
 }
 
@@ -225,6 +248,50 @@ BuiltTable BuildTableText(std::string_view technology, const std::vector<std::st
   return out;
 }
 
+CheckedText CheckTableText(std::string_view text) {
+  CheckedText out;
+  auto refuse = [&out](std::string why) {
+    out.error = std::move(why);
+    out.rows.clear();
+    return out;
+  };
+  std::vector<std::string_view> fields;
+  for (std::size_t at = 0;;) {
+    const std::size_t comma = text.find(',', at);
+    fields.push_back(text.substr(at, comma == std::string_view::npos ? std::string_view::npos : comma - at));
+    if (comma == std::string_view::npos) break;
+    at = comma + 1;
+  }
+  if (fields[0] != "1" && fields[0] != "2") return refuse("a table text starts with 1 (3G) or 2 (4G)");
+  const int technology = fields[0][0] - '0';
+  if (fields.size() < 3 || fields.size() % 2 != 1) return refuse("a table text is 1|2 then value,\"0xMASK\" pairs");
+  const int limit = technology == 1 ? kLimit3GTenths : kLimit4GTenths;
+  const std::string name = TechnologyName(technology);
+  std::set<int> seen;
+  for (std::size_t i = 1; i < fields.size(); i += 2) {
+    const std::string_view value = fields[i];
+    const std::string_view mask = fields[i + 1];
+    const bool digits = !value.empty() && value.size() <= 4 &&
+                        std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; });
+    if (!digits) return refuse("not a whole number of tenths of a dBm: " + std::string(value));
+    const int tenths = *ParseInt(value);
+    if (tenths > limit)
+      return refuse(FormatTenths(tenths) + " dBm is above the " + name + " limit of " + FormatTenths(limit) + " dBm");
+    // The library finds a band by its mask text: "0x" and one bit, 1, 2, 4 or 8 followed by zeros.
+    const bool quoted = mask.size() >= 5 && mask.front() == '"' && mask.back() == '"' && mask.substr(1, 2) == "0x";
+    const std::string_view hex = quoted ? mask.substr(3, mask.size() - 4) : std::string_view();
+    const bool one_bit = !hex.empty() && hex.size() <= 32 && std::string_view("1248").find(hex[0]) != std::string_view::npos &&
+                         hex.find_first_not_of('0', 1) == std::string_view::npos;
+    if (!one_bit) return refuse("not a band mask \"0x...\" of one band: " + std::string(mask));
+    const int band = static_cast<int>(hex.size() - 1) * 4 + (hex[0] == '1' ? 1 : hex[0] == '2' ? 2 : hex[0] == '4' ? 3 : 4);
+    if (!BandAccepted(technology, band)) return refuse("band " + std::to_string(band) + " is not served for " + name);
+    if (!seen.insert(band).second) return refuse("band " + std::to_string(band) + " given twice");
+    out.rows.push_back(Row{technology, band, tenths});
+  }
+  out.ok = true;
+  return out;
+}
+
 std::vector<Row> ParseReadBack(std::string_view text) {
   std::vector<Row> rows;
   while (!text.empty()) {
@@ -293,6 +360,8 @@ std::string CodeMessage(int code) {
     case 3: text = "command failed"; break;
     case 4: text = "empty or negative reply"; break;
     case 5: text = "module type not served by this operation"; break;
+    case kNotAppliedExit: text = "the modem does not hold every value asked for"; break;
+    case kUsageExit: text = "the command line was refused"; break;
     default: text = "unknown result"; break;
   }
   return std::string(text) + " (" + std::to_string(code) + ")";
@@ -339,7 +408,10 @@ Every command first asks whether the modem answers (get_IsMBIMReady).
   clear                   clear the power tables
   imei                    the modem's IMEI
   table get [--raw]       the power tables read back, decoded (raw text with --raw)
-  table set TEXT          send a table text as is, e.g. '1,200,"0x1",190,"0x2"'
+  table set TEXT          send a table text, e.g. '1,200,"0x1",190,"0x2"', once it is
+                          checked: 1|2, then value,"0xMASK" pairs, each mask one band
+                          served for the technology, each value within its limit
+                          (--force sends it unchecked)
                           (technology 1 = 3G, 2 = 4G; tenths of a dBm; mask bit k = band k+1)
   table set 3g|4g bN=DBM ...
                           build the table text from bands and powers in dBm, e.g.
@@ -351,12 +423,14 @@ Every command first asks whether the modem answers (get_IsMBIMReady).
 Options:
   --json                  machine-readable output (one JSON object)
   --raw                   table get: print the read-back text unchanged
+  --force                 table set: send a raw table text unchecked
   --help                  this text
 
 Exit codes: 0 success; the library's result code on a failure:
   1 channel object missing, 2 entry point or channel not available, 3 command failed,
   4 empty or negative reply, 5 module type not served by this operation;
-  64 the command line was refused (nothing sent).
+  64 the command line was refused (nothing sent);
+  65 table set: the modem does not hold every value asked for (read back per band).
 )";
 }
 

@@ -17,6 +17,7 @@ struct Options {
   std::string table_text;    // table set: the text handed to the export
   bool json = false;
   bool raw = false;
+  bool force = false;        // table set: a raw text sent unchecked
 };
 
 struct Parsed {
@@ -25,7 +26,7 @@ struct Parsed {
   std::string error;  // why the command line was refused
 };
 
-// args: the arguments after the program name. --json, --raw and --help may stand anywhere.
+// args: the arguments after the program name. --json, --raw, --force and --help may stand anywhere.
 Parsed ParseArguments(const std::vector<std::string>& args);
 
 // ---- Friendly table form ---------------------------------------------------------------------------
@@ -42,6 +43,19 @@ struct BuiltTable {
 
 // technology: "3g" or "4g" (any case); items: "bN=DBM" with at most one decimal.
 BuiltTable BuildTableText(std::string_view technology, const std::vector<std::string>& items);
+
+struct Row;
+
+// A raw table text checked as the control library reads it: a technology 1 (3G) or 2 (4G), then
+// one or more value and quoted mask pairs (`1,200,"0x1",190,"0x2"`), each value a whole number of
+// tenths of a dBm from 0 to the technology's limit, each mask the mask text of one band the band
+// tables serve for that technology ("0x10" for band 5), no band twice. The rows it asks for, or why it is refused.
+struct CheckedText {
+  bool ok = false;
+  std::vector<Row> rows;
+  std::string error;
+};
+CheckedText CheckTableText(std::string_view text);
 
 // Whether the control library's band tables accept band `band` (1-based) for 3G (technology 1) or
 // 4G (technology 2) on either module family.
@@ -85,6 +99,8 @@ std::string JsonError(int code);
 
 // Exit code of a refused command line (nothing sent).
 inline constexpr int kUsageExit = 64;
+// Exit code of a table set whose values the modem does not hold when read back.
+inline constexpr int kNotAppliedExit = 65;
 
 std::string HelpText();
 

@@ -1,5 +1,7 @@
 // txlctl: a diagnostic command line over the control library's exports.
+#include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -76,15 +78,42 @@ void Imei(Output& out) {
   out.Field("imei", buf, txlctl::JsonString(buf));
 }
 
-void Table(Output& out, bool raw) {
+// Reads the tables back and shows them; the rows, when they could be read.
+std::optional<std::vector<txlctl::Row>> Table(Output& out, bool raw) {
   std::vector<char> buf(kBodySarValueTextBytes, '\0');
   const int rc = get_BodySarValue(buf.data());
-  if (rc != 0) return out.Failure("table", rc);
+  if (rc != 0) {
+    out.Failure("table", rc);
+    return std::nullopt;
+  }
   buf.back() = '\0';
   const std::string text(buf.data());
-  if (raw) return out.Field("table", "\n" + text, txlctl::JsonString(text));
-  const auto rows = txlctl::ParseReadBack(text);
-  out.Field("table", "\n" + txlctl::FormatRows(rows), txlctl::RowsJson(rows));
+  auto rows = txlctl::ParseReadBack(text);
+  if (raw) out.Field("table", "\n" + text, txlctl::JsonString(text));
+  else out.Field("table", "\n" + txlctl::FormatRows(rows), txlctl::RowsJson(rows));
+  return rows;
+}
+
+// Per band asked for, whether the read-back holds the value: a set the modem silently ignores is
+// not reported as done.
+void Applied(Output& out, const std::vector<txlctl::Row>& wanted, const std::vector<txlctl::Row>& held) {
+  std::string text;
+  std::string json = "[";
+  bool all = true;
+  for (const txlctl::Row& w : wanted) {
+    const bool applied = std::any_of(held.begin(), held.end(), [&](const txlctl::Row& r) {
+      return r.technology == w.technology && r.band == w.band && r.tenths == w.tenths;
+    });
+    all = all && applied;
+    const std::string dbm = txlctl::FormatTenths(w.tenths);
+    text += "  " + txlctl::TechnologyName(w.technology) + " band " + std::to_string(w.band) + " " + dbm +
+            " dBm: " + (applied ? "applied" : "not applied") + "\n";
+    json += std::string(json.size() > 1 ? "," : "") + "{\"technology\":" +
+            txlctl::JsonString(txlctl::TechnologyName(w.technology)) + ",\"band\":" + std::to_string(w.band) +
+            ",\"dbm\":" + dbm + ",\"applied\":" + (applied ? "true" : "false") + "}";
+  }
+  out.Field("applied", "\n" + text, json + "]");
+  if (!all) out.Failure("table set", txlctl::kNotAppliedExit);
 }
 
 // Sets when a value is given, then reads back.
@@ -130,7 +159,10 @@ int Run(const Options& o) {
         out.Failure("table set", rc);
         break;
       }
-      Table(out, false);
+      const auto held = Table(out, false);
+      // A text sent with --force may name nothing this check can read; it is shown, not judged.
+      const txlctl::CheckedText wanted = txlctl::CheckTableText(o.table_text);
+      if (held && wanted.ok) Applied(out, wanted.rows, *held);
       break;
     }
     case Command::kHelp: break;

@@ -40,6 +40,10 @@ TEST(TxlctlArguments, AcceptedCommandLines) {
       {{"table", "set", "1,200,\"0x1\",190,\"0x2\""}, Command::kTableSet, {}, false, false, "1,200,\"0x1\",190,\"0x2\""},
       {{"table", "set", "3g", "b1=20.0", "b5=22"}, Command::kTableSet, {}, false, false, "1,200,\"0x1\",220,\"0x10\""},
       {{"table", "set", "4G", "b66=23"}, Command::kTableSet, {}, false, false, "2,230,\"0x20000000000000000\""},
+      {{"table", "set", "3g b1=20.0  b5=22"}, Command::kTableSet, {}, false, false, "1,200,\"0x1\",220,\"0x10\""},
+      {{"table", "set", "2,230,\"0x20000000000000000\""}, Command::kTableSet, {}, false, false,
+       "2,230,\"0x20000000000000000\""},
+      {{"table", "set", "--force", "garbage"}, Command::kTableSet, {}, false, false, "garbage"},
   };
   for (const auto& c : cases) {
     const Parsed p = ParseArguments(c.args);
@@ -82,6 +86,23 @@ TEST(TxlctlArguments, RefusedCommandLines) {
       {{"table", "set", "3g", "b1=20", "b1=21"}, "given twice"},
       {{"table", "set", "3g", "x1=20"}, "expected bN=DBM"},
       {{"table", "set", "3g", "bx=20"}, "not a band number"},
+      {{"table", "set", "3g b1=23.6"}, "above the 3G limit"},
+      {{"table", "set", "garbage"}, "starts with 1 (3G) or 2 (4G)"},
+      {{"table", "set", "3,200,\"0x1\""}, "starts with 1 (3G) or 2 (4G)"},
+      {{"table", "set", "1"}, "pairs"},
+      {{"table", "set", "1,200,\"0x1\",190"}, "pairs"},
+      {{"table", "set", "1,20.5,\"0x1\""}, "whole number"},
+      {{"table", "set", "1,-5,\"0x1\""}, "whole number"},
+      {{"table", "set", "1,236,\"0x1\""}, "above the 3G limit"},
+      {{"table", "set", "2,231,\"0x1\""}, "above the 4G limit"},
+      {{"table", "set", "1,200,0x1"}, "of one band"},
+      {{"table", "set", "1,200,\"0x3\""}, "of one band"},
+      {{"table", "set", "1,200,\"0X1\""}, "of one band"},
+      {{"table", "set", "1,200,\"0x01\""}, "of one band"},
+      {{"table", "set", "1,200,\"0x\""}, "of one band"},
+      {{"table", "set", "1,200,\"0x100\""}, "band 9 is not served for 3G"},
+      {{"table", "set", "1,200,\"0x1\",190,\"0x1\""}, "given twice"},
+      {{"status", "--force"}, "--force applies"},
   };
   for (const auto& c : cases) {
     const Parsed p = ParseArguments(c.args);
@@ -231,11 +252,17 @@ TEST_F(TxlctlProcessTest, StatusOnTheDefaultNotebook) {
 }
 
 TEST_F(TxlctlProcessTest, FriendlySetThenTableGetShowsTheValue) {
-  ASSERT_EQ(Run("table set 3g b5=21.5"), 0) << Err();
+  ASSERT_EQ(Run("--json table set '3g b5=21.5'"), 0) << Err();
+  EXPECT_NE(Json().find(R"("applied":[{"technology":"3G","band":5,"dbm":21.5,"applied":true}])"), std::string::npos)
+      << Json();
   ASSERT_EQ(Run("--json table get"), 0) << Err();
   EXPECT_NE(Json().find(R"({"technology":"3G","band":5,"dbm":21.5})"), std::string::npos) << Json();
   ASSERT_EQ(Run("table get --raw --json"), 0) << Err();
   EXPECT_NE(Json().find(R"(1,215,\"0x10\")"), std::string::npos) << Json();
+  // The Osprey profile has no override element for 4G band 8: the modem keeps its table as it was,
+  // and the set is reported as not applied.
+  EXPECT_EQ(Run("--json table set 4g b8=20"), txlctl::kNotAppliedExit) << Err();
+  EXPECT_NE(Json().find(R"({"technology":"4G","band":8,"dbm":20.0,"applied":false})"), std::string::npos) << Json();
 }
 
 TEST_F(TxlctlProcessTest, ValueSetAndReadBack) {
@@ -246,7 +273,8 @@ TEST_F(TxlctlProcessTest, ValueSetAndReadBack) {
 }
 
 TEST_F(TxlctlProcessTest, RefusalSendsNothing) {
-  for (const char* args : {"table set 3g b1=23.6", "table set 4g b1=20.05", "table set 3g b9=20", "enable x"}) {
+  for (const char* args :
+       {"table set 3g b1=23.6", "table set 4g b1=20.05", "table set 3g b9=20", "enable x", "table set garbage"}) {
     EXPECT_EQ(Run(args), kUsageExit) << args;
     EXPECT_NE(Err().find("nothing sent"), std::string::npos) << args << ": " << Err();
     EXPECT_TRUE(Trace().empty()) << args;
