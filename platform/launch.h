@@ -2,7 +2,9 @@
 // writes to: standard output and the debugger output.
 #pragma once
 
+#include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/types.h"
@@ -34,5 +36,21 @@ std::vector<std::u16string> SplitCommandLine(const std::u16string& command_line)
 
 // Writes wide text to standard output as the platform's console expects it, and flushes it.
 void WriteStdoutWide(const std::u16string& text);
+
+// The program's own way to its standard output once DivertStandardOutput has moved everyone
+// else's writes away from it.
+class OwnOutput {
+ public:
+  virtual ~OwnOutput() = default;
+  // Writes the text whole (line ends as the platform's text output has them); false on failure.
+  virtual bool Write(std::string_view text) = 0;
+};
+
+// For a tool whose standard output must carry only its own answer while libraries it loads write
+// their own lines there: from now on whatever anything in the process writes to standard output
+// (through the C runtime or the system's standard handle, also in modules loaded later) goes to
+// standard error (`to_standard_error`) or nowhere. The returned writer still reaches the original
+// standard output. Null, with nothing changed, when it cannot be done.
+std::unique_ptr<OwnOutput> DivertStandardOutput(bool to_standard_error);
 
 }  // namespace plat

@@ -85,6 +85,8 @@ Parsed ParseArguments(const std::vector<std::string>& args) {
       o.raw = true;
     } else if (a == "--force") {
       o.force = true;
+    } else if (a == "-v" || a == "--verbose") {
+      o.verbose = true;
     } else if (a == "--help" || a == "-h") {
       help = true;
     } else if (a.size() > 2 && a.compare(0, 2, "--") == 0) {
@@ -424,6 +426,7 @@ Options:
   --json                  machine-readable output (one JSON object)
   --raw                   table get: print the read-back text unchanged
   --force                 table set: send a raw table text unchecked
+  -v, --verbose           show the bridge's own console lines, on standard error
   --help                  this text
 
 Exit codes: 0 success; the library's result code on a failure:

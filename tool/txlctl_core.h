@@ -18,6 +18,7 @@ struct Options {
   bool json = false;
   bool raw = false;
   bool force = false;        // table set: a raw text sent unchecked
+  bool verbose = false;      // the bridge's console lines shown on standard error
 };
 
 struct Parsed {
@@ -26,7 +27,8 @@ struct Parsed {
   std::string error;  // why the command line was refused
 };
 
-// args: the arguments after the program name. --json, --raw, --force and --help may stand anywhere.
+// args: the arguments after the program name. --json, --raw, --force, -v/--verbose and --help may
+// stand anywhere.
 Parsed ParseArguments(const std::vector<std::string>& args);
 
 // ---- Friendly table form ---------------------------------------------------------------------------

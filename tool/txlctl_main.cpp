@@ -1,17 +1,27 @@
 // txlctl: a diagnostic command line over the control library's exports.
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "api/exports.h"
+#include "platform/launch.h"
 #include "tool/txlctl_core.h"
 
 namespace {
 
 using txlctl::Command;
 using txlctl::Options;
+
+// Where txlctl's own answer goes: standard output, which nothing else in the process writes to
+// once the bridge's console lines are moved off it.
+std::unique_ptr<plat::OwnOutput> g_own;
+
+void WriteOwn(const std::string& text) {
+  if (!g_own || !g_own->Write(text)) std::fputs(text.c_str(), stdout);
+}
 
 // Collects the output as text lines or JSON members.
 class Output {
@@ -39,9 +49,9 @@ class Output {
       std::string out = "{";
       for (std::size_t i = 0; i < members_.size(); ++i) out += (i ? "," : "") + members_[i];
       out += ",\"result\":" + txlctl::JsonError(first_failure_) + "}\n";
-      std::fputs(out.c_str(), stdout);
+      WriteOwn(out);
     } else {
-      std::fputs(text_.c_str(), stdout);
+      WriteOwn(text_);
       std::fputs(errors_.c_str(), stderr);
     }
     return first_failure_;
@@ -192,5 +202,8 @@ int main(int argc, char** argv) {
     std::fputs(txlctl::HelpText().c_str(), stdout);
     return 0;
   }
+  // Before the first export loads the bridge: its console lines are kept off the answer (shown on
+  // standard error with --verbose), so that the output is txlctl's own and --json is one document.
+  g_own = plat::DivertStandardOutput(parsed.options.verbose);
   return Run(parsed.options);
 }

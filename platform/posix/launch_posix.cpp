@@ -3,6 +3,8 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <memory>
+#include <utility>
 
 #include "platform/machine.h"
 #include "platform/launch.h"
@@ -11,6 +13,7 @@
 #include "posix/errno_map.h"
 #include "posix/spawn.h"
 #include "posix/unique_fd.h"
+#include "posix/write_all.h"
 
 namespace plat {
 
@@ -65,6 +68,29 @@ void WriteStdoutWide(const std::u16string& text) {
   const std::string utf8 = Utf16ToUtf8(text);
   std::fwrite(utf8.data(), 1, utf8.size(), stdout);
   std::fflush(stdout);
+}
+
+namespace {
+
+class PosixOwnOutput final : public OwnOutput {
+ public:
+  explicit PosixOwnOutput(posix::UniqueFd fd) : fd_(std::move(fd)) {}
+  bool Write(std::string_view text) override { return posix::WriteAll(fd_.get(), text.data(), text.size()); }
+
+ private:
+  posix::UniqueFd fd_;
+};
+
+}  // namespace
+
+std::unique_ptr<OwnOutput> DivertStandardOutput(bool to_standard_error) {
+  std::fflush(stdout);
+  posix::UniqueFd own(::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3));
+  if (!own) return nullptr;
+  const posix::UniqueFd target(to_standard_error ? ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3)
+                                                 : ::open("/dev/null", O_WRONLY | O_CLOEXEC));
+  if (!target || ::dup2(target.get(), STDOUT_FILENO) < 0) return nullptr;
+  return std::make_unique<PosixOwnOutput>(std::move(own));
 }
 
 }  // namespace plat

@@ -1,5 +1,10 @@
+#include <fcntl.h>
+#include <io.h>
+
 #include <cstdio>
+#include <memory>
 #include <string>
+#include <utility>
 
 #include "platform/launch.h"
 #include "platform/process.h"
@@ -60,6 +65,61 @@ void WriteStdoutWide(const std::u16string& text) {
   const std::string narrow = ToAnsi(text);
   std::fwrite(narrow.data(), 1, narrow.size(), stdout);
   std::fflush(stdout);
+}
+
+namespace {
+
+class Win32OwnOutput final : public OwnOutput {
+ public:
+  explicit Win32OwnOutput(win32::UniqueHandle h) : h_(std::move(h)) {}
+  bool Write(std::string_view text) override {
+    // Text output on Windows ends its lines with CR LF, as the C runtime's text mode would.
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) out += '\r';
+      out += text[i];
+    }
+    for (std::size_t at = 0; at < out.size();) {
+      ::DWORD written = 0;
+      if (!::WriteFile(h_.get(), out.data() + at, static_cast<::DWORD>(out.size() - at), &written, nullptr) ||
+          written == 0)
+        return false;
+      at += written;
+    }
+    return true;
+  }
+
+ private:
+  win32::UniqueHandle h_;
+};
+
+::HANDLE Duplicate(::HANDLE h) {
+  ::HANDLE copy = nullptr;
+  const ::HANDLE self = ::GetCurrentProcess();
+  return ::DuplicateHandle(self, h, self, &copy, 0, FALSE, DUPLICATE_SAME_ACCESS) ? copy : nullptr;
+}
+
+}  // namespace
+
+std::unique_ptr<OwnOutput> DivertStandardOutput(bool to_standard_error) {
+  std::fflush(stdout);
+  const ::HANDLE original = ::GetStdHandle(STD_OUTPUT_HANDLE);
+  if (!original || original == INVALID_HANDLE_VALUE) return nullptr;
+  win32::UniqueHandle own(Duplicate(original));
+  if (!own) return nullptr;
+  win32::UniqueHandle target(to_standard_error ? Duplicate(::GetStdHandle(STD_ERROR_HANDLE))
+                                               : ::CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                               nullptr, OPEN_EXISTING, 0, nullptr));
+  if (!target) return nullptr;
+  // The C runtime this program shares with the libraries it loads keeps its own descriptor 1; a
+  // library with a C runtime of its own takes the standard handle when it loads.
+  const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(Duplicate(target.get())), _O_WRONLY | _O_TEXT);
+  if (fd < 0 || ::_dup2(fd, 1) != 0) return nullptr;
+  ::_close(fd);
+  // The process keeps the standard handle from here on: it is not closed with `target`.
+  if (!::SetStdHandle(STD_OUTPUT_HANDLE, target.release())) return nullptr;
+  return std::make_unique<Win32OwnOutput>(std::move(own));
 }
 
 }  // namespace plat

@@ -73,7 +73,7 @@ TEST(TxlctlArguments, RefusedCommandLines) {
       {{"table", "set"}, "needs a table text"},
       {{"table", "set", "1,200", "extra"}, "one argument"},
       {{"status", "--raw"}, "--raw applies"},
-      {{"--verbose", "status"}, "unknown option"},
+      {{"--loud", "status"}, "unknown option"},
       {{"table", "set", "3g"}, "at least one"},
       {{"table", "set", "3g", "b1=23.6"}, "above the 3G limit of 23.5"},
       {{"table", "set", "4g", "b1=23.1"}, "above the 4G limit of 23.0"},
@@ -249,6 +249,18 @@ TEST_F(TxlctlProcessTest, StatusOnTheDefaultNotebook) {
   }
   EXPECT_NE(json.find(R"("result":{"code":0)"), std::string::npos) << json;
   EXPECT_FALSE(Trace().empty());
+  // The object is the whole of standard output: the bridge's console lines are kept off it.
+  const std::string out = (dir_.path() / "out.txt").string();
+  EXPECT_EQ(std::system(("python3 -m json.tool < '" + out + "' > /dev/null").c_str()), 0) << ReadFile(out);
+
+  // Quiet by default; the bridge's lines only with --verbose, and then on standard error.
+  ASSERT_EQ(Run("status"), 0) << Err();
+  EXPECT_LE(Lines(ReadFile(out)).size(), 40u) << ReadFile(out);
+  EXPECT_EQ(ReadFile(out).find("QueryCommand"), std::string::npos) << ReadFile(out);
+  ASSERT_EQ(Run("-v status"), 0) << Err();
+  EXPECT_NE(Err().find("QueryCommand"), std::string::npos) << Err();
+  EXPECT_EQ(ReadFile(out).find("QueryCommand"), std::string::npos);
+  EXPECT_NE(ReadFile(out).find("ready: yes"), std::string::npos) << ReadFile(out);
 }
 
 TEST_F(TxlctlProcessTest, FriendlySetThenTableGetShowsTheValue) {
