@@ -2,8 +2,22 @@
 # The main job on a fresh simulated notebook: TxlApply 1 puts power-table set 1 on the modem through
 # krillTXLApi and the bridge; then what changed on the modem; then a second run that finds the set
 # in place and writes nothing.
+#
+#   bash scripts/main.sh [--verbose]
+#
+# --verbose also shows the bridge's own console lines (session traces, hex dumps of the tables).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+verbose=0
+case "${1:-}" in
+  --verbose | -v) verbose=1 ;;
+  "") ;;
+  *) echo "usage: bash scripts/main.sh [--verbose]" >&2; exit 64 ;;
+esac
+# What the programs write besides their answer: the bridge's console lines.
+bridge_lines() { if [ "$verbose" = 1 ]; then cat; else cat >/dev/null; fi; }
+txlctl_flags=()
+[ "$verbose" = 1 ] && txlctl_flags=(--verbose)
 bash scripts/setup.sh
 cmake --preset default >/dev/null
 # Helpers that show the notebook, when this checkout has them.
@@ -41,7 +55,7 @@ nvm_writes() {
 show_notebook() {
   if [ -x "$bin/txlsim" ]; then "$bin/txlsim" show || true; fi
   if [ -x "$bin/txlctl" ]; then
-    "$bin/txlctl" status || true
+    "$bin/txlctl" "${txlctl_flags[@]}" status || true
   elif [ -x "$bin/krill_client" ]; then
     echo "   get_BodySarValue reads back:"
     TXL_SIM_TRACE=0 "$bin/krill_client" ready get-value 2>/dev/null | grep '^get-value' |
@@ -62,7 +76,7 @@ echo "   the settings, selects profile 1 and writes its four rows. It prints not
 echo "   log goes to $bin/Dll_log/."
 start=$(date +%s%N)
 rc=0
-"$bin/TxlApply" 1 >/dev/null || rc=$?
+"$bin/TxlApply" 1 | bridge_lines || rc=${PIPESTATUS[0]}
 echo "   exit code $rc after $((($(date +%s%N) - start) / 1000000)) ms"
 echo
 echo "== what changed on the modem (NVM writes in the trace)"
@@ -77,7 +91,7 @@ echo
 echo "== TxlApply 1 again: every check row is in place"
 before=$(($(wc -l <"$trace") + 1))
 rc=0
-"$bin/TxlApply" 1 >/dev/null || rc=$?
+"$bin/TxlApply" 1 | bridge_lines || rc=${PIPESTATUS[0]}
 echo "   exit code $rc; the NVM writes of this run:"
 nvm_writes "$before"
 long=$(nvm_writes "$before" | grep -vc 'flag byte' || true)
