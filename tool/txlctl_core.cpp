@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <cstring>
+#include <utility>
 #include <set>
 
 #include "api/values/value_text.h"
@@ -78,8 +80,13 @@ Parsed ParseArguments(const std::vector<std::string>& args) {
   Options o;
   bool help = false;
   std::vector<std::string> words;
-  for (const std::string& a : args) {
-    if (a == "--json") {
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--profile") {
+      if (i + 1 == args.size()) return Refuse("--profile needs a profile number");
+      o.profile = ParseInt(args[++i]);
+      if (!o.profile || *o.profile < 0) return Refuse("--profile: not a profile number: " + args[i]);
+    } else if (a == "--json") {
       o.json = true;
     } else if (a == "--raw") {
       o.raw = true;
@@ -134,14 +141,23 @@ Parsed ParseArguments(const std::vector<std::string>& args) {
         }
         o.table_text = words[2];
       }
+    } else if (words[1] == "export") {
+      if (words.size() > 3) return Refuse("table export takes at most one file");
+      o.command = Command::kTableExport;
+      if (words.size() == 3) o.file = words[2];
+    } else if (words[1] == "import" || words[1] == "diff") {
+      if (words.size() != 3) return Refuse("table " + words[1] + " needs one file");
+      o.command = words[1] == "import" ? Command::kTableImport : Command::kTableDiff;
+      o.file = words[2];
     } else {
-      return Refuse("table: unknown action " + words[1] + " (get or set)");
+      return Refuse("table: unknown action " + words[1] + " (get, set, export, import or diff)");
     }
   } else {
     return Refuse("unknown command " + verb);
   }
   if (o.raw && o.command != Command::kTableGet) return Refuse("--raw applies to table get only");
   if (o.force && o.command != Command::kTableSet) return Refuse("--force applies to table set only");
+  if (o.profile && o.command != Command::kTableExport) return Refuse("--profile applies to table export only");
   return {true, o, {}};
 }
 
@@ -343,6 +359,235 @@ std::string FormatRows(const std::vector<Row>& rows) {
   return out;
 }
 
+namespace {
+
+// A JSON value, as much of it as a table file needs; numbers keep their text.
+struct JsonValue {
+  enum class Kind { kNull, kBool, kNumber, kString, kArray, kObject } kind = Kind::kNull;
+  std::string text;  // a string's characters, a number's literal
+  std::vector<JsonValue> items;
+  std::vector<std::pair<std::string, JsonValue>> members;
+};
+
+class JsonReader {
+ public:
+  explicit JsonReader(std::string_view text) : text_(text) {}
+
+  // The whole text as one value; false with `error_` set otherwise.
+  bool Document(JsonValue* out) {
+    if (!Value(out, 0)) return false;
+    Blanks();
+    return at_ == text_.size() || Fail("text after the JSON value");
+  }
+  const std::string& error() const { return error_; }
+
+ private:
+  bool Fail(const std::string& why) {
+    if (error_.empty()) error_ = why + " (at byte " + std::to_string(at_) + ")";
+    return false;
+  }
+  void Blanks() {
+    while (at_ < text_.size() && std::strchr(" \t\r\n", text_[at_]) && text_[at_] != '\0') ++at_;
+  }
+  bool Literal(std::string_view word) {
+    if (text_.substr(at_, word.size()) != word) return Fail("not JSON");
+    at_ += word.size();
+    return true;
+  }
+  bool Value(JsonValue* out, int depth) {
+    if (depth > 16) return Fail("nested too deep");
+    Blanks();
+    if (at_ == text_.size()) return Fail("the JSON ends early");
+    const char c = text_[at_];
+    if (c == '{') return Object(out, depth);
+    if (c == '[') return Array(out, depth);
+    if (c == '"') {
+      out->kind = JsonValue::Kind::kString;
+      return String(&out->text);
+    }
+    if (c == 't' || c == 'f') {
+      out->kind = JsonValue::Kind::kBool;
+      out->text = c == 't' ? "true" : "false";
+      return Literal(out->text);
+    }
+    if (c == 'n') return Literal("null");
+    return Number(out);
+  }
+  bool Number(JsonValue* out) {
+    const std::size_t start = at_;
+    if (at_ < text_.size() && text_[at_] == '-') ++at_;
+    while (at_ < text_.size() && (std::isdigit(static_cast<unsigned char>(text_[at_])) || text_[at_] == '.' ||
+                                  text_[at_] == 'e' || text_[at_] == 'E' || text_[at_] == '+' || text_[at_] == '-'))
+      ++at_;
+    if (at_ == start) return Fail("not JSON");
+    out->kind = JsonValue::Kind::kNumber;
+    out->text = std::string(text_.substr(start, at_ - start));
+    return true;
+  }
+  bool String(std::string* out) {
+    ++at_;  // the opening quote
+    while (at_ < text_.size() && text_[at_] != '"') {
+      char c = text_[at_++];
+      if (static_cast<unsigned char>(c) < 0x20) return Fail("a control character in a string");
+      if (c == '\\') {
+        if (at_ == text_.size()) break;
+        c = text_[at_++];
+        const char* escaped = std::strchr("\"\\/bfnrt", c);
+        if (!escaped || c == '\0') return Fail("an escape a table file has no use for");
+        c = "\"\\/\b\f\n\r\t"[escaped - "\"\\/bfnrt"];
+      }
+      out->push_back(c);
+    }
+    if (at_ == text_.size()) return Fail("a string without its closing quote");
+    ++at_;
+    return true;
+  }
+  bool Array(JsonValue* out, int depth) {
+    out->kind = JsonValue::Kind::kArray;
+    ++at_;
+    Blanks();
+    if (at_ < text_.size() && text_[at_] == ']') return ++at_, true;
+    for (;;) {
+      out->items.emplace_back();
+      if (!Value(&out->items.back(), depth + 1)) return false;
+      Blanks();
+      if (at_ < text_.size() && text_[at_] == ',') {
+        ++at_;
+        continue;
+      }
+      if (at_ < text_.size() && text_[at_] == ']') return ++at_, true;
+      return Fail("expected , or ] in an array");
+    }
+  }
+  bool Object(JsonValue* out, int depth) {
+    out->kind = JsonValue::Kind::kObject;
+    ++at_;
+    Blanks();
+    if (at_ < text_.size() && text_[at_] == '}') return ++at_, true;
+    for (;;) {
+      Blanks();
+      if (at_ == text_.size() || text_[at_] != '"') return Fail("expected a member name");
+      std::string name;
+      if (!String(&name)) return false;
+      Blanks();
+      if (at_ == text_.size() || text_[at_] != ':') return Fail("expected : after a member name");
+      ++at_;
+      out->members.emplace_back(std::move(name), JsonValue{});
+      if (!Value(&out->members.back().second, depth + 1)) return false;
+      Blanks();
+      if (at_ < text_.size() && text_[at_] == ',') {
+        ++at_;
+        continue;
+      }
+      if (at_ < text_.size() && text_[at_] == '}') return ++at_, true;
+      return Fail("expected , or } in an object");
+    }
+  }
+
+  std::string_view text_;
+  std::size_t at_ = 0;
+  std::string error_;
+};
+
+const JsonValue* Member(const JsonValue& object, std::string_view name) {
+  for (const auto& [key, value] : object.members)
+    if (key == name) return &value;
+  return nullptr;
+}
+
+}  // namespace
+
+FileRows ParseTableFile(std::string_view json) {
+  FileRows out;
+  JsonValue document;
+  JsonReader reader(json);
+  if (!reader.Document(&document)) {
+    out.error = reader.error();
+    return out;
+  }
+  const JsonValue* table = &document;
+  if (document.kind == JsonValue::Kind::kObject) table = Member(document, "table");
+  if (!table || table->kind != JsonValue::Kind::kArray) {
+    out.error = "expected a \"table\" array of entries";
+    return out;
+  }
+  if (table->items.empty()) {
+    out.error = "the table has no entry";
+    return out;
+  }
+  std::set<std::pair<int, int>> seen;
+  for (std::size_t i = 0; i < table->items.size(); ++i) {
+    const JsonValue& entry = table->items[i];
+    const std::string where = "entry " + std::to_string(i + 1) + ": ";
+    const JsonValue* tech = entry.kind == JsonValue::Kind::kObject ? Member(entry, "technology") : nullptr;
+    const JsonValue* band = entry.kind == JsonValue::Kind::kObject ? Member(entry, "band") : nullptr;
+    const JsonValue* dbm = entry.kind == JsonValue::Kind::kObject ? Member(entry, "dbm") : nullptr;
+    if (!tech || !band || !dbm || tech->kind != JsonValue::Kind::kString || band->kind != JsonValue::Kind::kNumber ||
+        dbm->kind != JsonValue::Kind::kNumber) {
+      out.error = where + "expected {\"technology\": \"3G\"|\"4G\", \"band\": N, \"dbm\": D}";
+      return out;
+    }
+    const std::string t = Lower(tech->text);
+    const int technology = t == "3g" ? 1 : t == "4g" ? 2 : 0;
+    if (technology == 0) {
+      out.error = where + "technology must be 3G or 4G, not " + tech->text;
+      return out;
+    }
+    const auto number = ParseInt(band->text);
+    if (!number || !BandAccepted(technology, *number)) {
+      out.error = where + "band " + band->text + " is not served for " + TechnologyName(technology);
+      return out;
+    }
+    const auto tenths = ParseTenths(dbm->text);
+    const int limit = technology == 1 ? kLimit3GTenths : kLimit4GTenths;
+    if (!tenths) {
+      out.error = where + "not a power in dBm with at most one decimal: " + dbm->text;
+      return out;
+    }
+    if (*tenths > limit) {
+      out.error = where + FormatTenths(*tenths) + " dBm is above the " + TechnologyName(technology) + " limit of " +
+                  FormatTenths(limit) + " dBm";
+      return out;
+    }
+    if (!seen.insert({technology, *number}).second) {
+      out.error = where + TechnologyName(technology) + " band " + band->text + " given twice";
+      return out;
+    }
+    out.rows.push_back(Row{technology, *number, *tenths});
+  }
+  out.ok = true;
+  return out;
+}
+
+std::vector<std::string> TableTexts(const std::vector<Row>& rows) {
+  std::vector<std::string> texts;
+  for (int technology : {1, 2}) {
+    std::string text;
+    for (const Row& r : rows) {
+      if (r.technology != technology) continue;
+      if (text.empty()) text = std::to_string(technology);
+      text += "," + std::to_string(r.tenths) + ",\"0x" + BandMask(r.band) + "\"";
+    }
+    if (!text.empty()) texts.push_back(std::move(text));
+  }
+  return texts;
+}
+
+std::string DiffRows(const std::vector<Row>& wanted, const std::vector<Row>& held, int* changes) {
+  std::string out;
+  *changes = 0;
+  for (const Row& w : wanted) {
+    const auto h = std::find_if(held.begin(), held.end(),
+                                [&](const Row& r) { return r.technology == w.technology && r.band == w.band; });
+    if (h != held.end() && h->tenths == w.tenths) continue;
+    ++*changes;
+    out += TechnologyName(w.technology) + " band " + std::to_string(w.band) + ": " +
+           (h == held.end() ? std::string("(not in the table)") : FormatTenths(h->tenths)) + " -> " +
+           FormatTenths(w.tenths) + " dBm\n";
+  }
+  return out;
+}
+
 std::string RowsJson(const std::vector<Row>& rows) {
   std::string out = "[";
   for (std::size_t i = 0; i < rows.size(); ++i) {
@@ -415,6 +660,13 @@ Every command first asks whether the modem answers (get_IsMBIMReady).
                           served for the technology, each value within its limit
                           (--force sends it unchecked)
                           (technology 1 = 3G, 2 = 4G; tenths of a dBm; mask bit k = band k+1)
+  table export [--profile N] [FILE]
+                          the active (or given) profile's tables as JSON, to FILE or
+                          standard output
+  table import FILE       check every entry of a table file first (the whole file is
+                          refused at the first bad one), set them with one table text
+                          per technology, read back per band
+  table diff FILE         what an import of FILE would change
   table set 3g|4g bN=DBM ...
                           build the table text from bands and powers in dBm, e.g.
                           table set 3g b1=20.0 b5=22.0

@@ -9,7 +9,10 @@
 
 namespace txlctl {
 
-enum class Command { kHelp, kStatus, kEnable, kOn, kMode, kProfile, kClear, kImei, kTableGet, kTableSet };
+enum class Command {
+  kHelp, kStatus, kEnable, kOn, kMode, kProfile, kClear, kImei,
+  kTableGet, kTableSet, kTableExport, kTableImport, kTableDiff,
+};
 
 struct Options {
   Command command = Command::kHelp;
@@ -19,6 +22,8 @@ struct Options {
   bool raw = false;
   bool force = false;        // table set: a raw text sent unchecked
   bool verbose = false;      // the bridge's console lines shown on standard error
+  std::optional<int> profile;  // table export --profile N
+  std::string file;            // table export|import|diff FILE (export: empty for standard output)
 };
 
 struct Parsed {
@@ -89,6 +94,26 @@ std::string TechnologyName(int technology);
 std::string FormatRows(const std::vector<Row>& rows);
 // The rows as a JSON array.
 std::string RowsJson(const std::vector<Row>& rows);
+
+// ---- Table files -----------------------------------------------------------------------------------
+
+// The rows of a table file as `table export` writes it, {"profile":N,"table":[{"technology":"3G",
+// "band":5,"dbm":21.5},...]} (other members are ignored), or the array alone. Every entry is checked
+// as `table set` checks the friendly form (technology 3G or 4G, a band served for it, at most one
+// decimal, within the limit, no band twice); the whole file is refused at the first bad entry.
+struct FileRows {
+  bool ok = false;
+  std::vector<Row> rows;
+  std::string error;
+};
+FileRows ParseTableFile(std::string_view json);
+
+// The fewest table texts that set the rows: one per technology.
+std::vector<std::string> TableTexts(const std::vector<Row>& rows);
+
+// What setting `wanted` would change in `held`, a line per band ("3G band 5: 20.0 -> 21.5 dBm";
+// "(not in the table)" for a band the modem holds no value for), and how many would change.
+std::string DiffRows(const std::vector<Row>& wanted, const std::vector<Row>& held, int* changes);
 
 // ---- Codes and JSON --------------------------------------------------------------------------------
 

@@ -1,6 +1,8 @@
 // txlctl: a diagnostic command line over the control library's exports.
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -8,6 +10,7 @@
 
 #include "api/exports.h"
 #include "platform/launch.h"
+#include "platform/whole_file.h"
 #include "tool/txlctl_core.h"
 
 namespace {
@@ -126,6 +129,73 @@ void Applied(Output& out, const std::vector<txlctl::Row>& wanted, const std::vec
   if (!all) out.Failure("table set", txlctl::kNotAppliedExit);
 }
 
+// The tables as rows, read without showing them; the export's result in *rc.
+std::optional<std::vector<txlctl::Row>> ReadRows(int* rc) {
+  std::vector<char> buf(kBodySarValueTextBytes, '\0');
+  *rc = get_BodySarValue(buf.data());
+  if (*rc != 0) return std::nullopt;
+  buf.back() = '\0';
+  return txlctl::ParseReadBack(buf.data());
+}
+
+// A table file's rows, checked whole before anything reaches the modem; a refusal is the output.
+std::optional<std::vector<txlctl::Row>> FileRows(Output& out, const std::string& file) {
+  std::vector<std::uint8_t> bytes;
+  std::string why;
+  if (!plat::ReadFileContents(std::filesystem::path(file), &bytes)) {
+    why = "cannot read " + file;
+  } else {
+    const txlctl::FileRows parsed = txlctl::ParseTableFile(std::string(bytes.begin(), bytes.end()));
+    if (parsed.ok) return parsed.rows;
+    why = file + ": " + parsed.error;
+  }
+  out.Field("refused", why + " (nothing sent)", txlctl::JsonString(why));
+  out.Failure("table file", txlctl::kUsageExit);
+  return std::nullopt;
+}
+
+// table export: the active profile's tables, or those of --profile N (selected for the read and
+// then put back), as a table file.
+int Export(const Options& o) {
+  Output out(o.json);
+  Ready(out);  // identifies the module; shown only when the export fails
+  unsigned int active = 0;
+  int rc = get_BodySarProfile(&active);
+  if (rc != 0) {
+    out.Failure("profile", rc);
+    return out.Finish();
+  }
+  const int profile = o.profile ? *o.profile : static_cast<int>(active);
+  const bool switched = profile != static_cast<int>(active);
+  if (switched && (rc = set_BodySarProfile(profile)) != 0) {
+    out.Failure("select profile", rc);
+    return out.Finish();
+  }
+  const auto rows = ReadRows(&rc);
+  if (switched) {
+    const int back = set_BodySarProfile(static_cast<int>(active));
+    if (back != 0) out.Failure("select the active profile again", back);
+  }
+  if (!rows) {
+    out.Failure("table", rc);
+    return out.Finish();
+  }
+  const std::string document =
+      "{\"profile\":" + std::to_string(profile) + ",\"table\":" + txlctl::RowsJson(*rows) + "}\n";
+  if (o.file.empty()) {
+    WriteOwn(document);
+    return 0;
+  }
+  if (!plat::ReplaceFileContents(std::filesystem::path(o.file), std::vector<std::uint8_t>(document.begin(), document.end()))) {
+    out.Field("refused", "cannot write " + o.file, txlctl::JsonString("cannot write " + o.file));
+    out.Failure("table export", txlctl::kUsageExit);
+    return out.Finish();
+  }
+  out.Field("exported", std::to_string(rows->size()) + " entries of profile " + std::to_string(profile) + " to " + o.file,
+            std::to_string(rows->size()));
+  return out.Finish();
+}
+
 // Sets when a value is given, then reads back.
 template <class T>
 void ValueCommand(Output& out, const char* name, const Options& o, int (*set)(int), int (*get)(T*)) {
@@ -137,7 +207,14 @@ void ValueCommand(Output& out, const char* name, const Options& o, int (*set)(in
 }
 
 int Run(const Options& o) {
+  if (o.command == Command::kTableExport) return Export(o);
   Output out(o.json);
+  // A table file is checked whole before the modem is asked anything.
+  std::optional<std::vector<txlctl::Row>> file_rows;
+  if (o.command == Command::kTableImport || o.command == Command::kTableDiff) {
+    file_rows = FileRows(out, o.file);
+    if (!file_rows) return out.Finish();
+  }
   Ready(out);
   switch (o.command) {
     case Command::kStatus:
@@ -175,6 +252,33 @@ int Run(const Options& o) {
       if (held && wanted.ok) Applied(out, wanted.rows, *held);
       break;
     }
+    case Command::kTableImport: {
+      for (const std::string& t : txlctl::TableTexts(*file_rows)) {
+        std::vector<char> text(t.begin(), t.end());
+        text.push_back('\0');
+        const int rc = set_BodySarValue(text.data());
+        if (rc != 0) {
+          out.Failure("table import", rc);
+          break;
+        }
+      }
+      if (const auto held = Table(out, false)) Applied(out, *file_rows, *held);
+      break;
+    }
+    case Command::kTableDiff: {
+      int rc = 0;
+      const auto held = ReadRows(&rc);
+      if (!held) {
+        out.Failure("table", rc);
+        break;
+      }
+      int changes = 0;
+      const std::string diff = txlctl::DiffRows(*file_rows, *held, &changes);
+      out.Field("changes", std::to_string(changes) + (changes ? "\n" + diff : std::string()),
+                std::to_string(changes));
+      break;
+    }
+    case Command::kTableExport:
     case Command::kHelp: break;
   }
   return out.Finish();

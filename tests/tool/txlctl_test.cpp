@@ -103,6 +103,12 @@ TEST(TxlctlArguments, RefusedCommandLines) {
       {{"table", "set", "1,200,\"0x100\""}, "band 9 is not served for 3G"},
       {{"table", "set", "1,200,\"0x1\",190,\"0x1\""}, "given twice"},
       {{"status", "--force"}, "--force applies"},
+      {{"table", "export", "a", "b"}, "at most one file"},
+      {{"table", "import"}, "needs one file"},
+      {{"table", "diff", "a", "b"}, "needs one file"},
+      {{"table", "export", "--profile"}, "needs a profile number"},
+      {{"table", "export", "--profile", "x"}, "not a profile number"},
+      {{"status", "--profile", "1"}, "--profile applies"},
   };
   for (const auto& c : cases) {
     const Parsed p = ParseArguments(c.args);
@@ -179,6 +185,46 @@ TEST(TxlctlReadBack, TextAndJson) {
   EXPECT_EQ(RowsJson(rows),
             R"([{"technology":"3G","band":5,"dbm":22.5},{"technology":"4G","band":66,"dbm":19.0}])");
   EXPECT_EQ(RowsJson({}), "[]");
+}
+
+// ---- Table files -----------------------------------------------------------------------------------
+
+TEST(TxlctlTableFile, EntriesAreCheckedWhole) {
+  const struct {
+    const char* json;
+    const char* error;  // part of the message; empty: accepted
+  } cases[] = {
+      {R"({"profile":1,"table":[{"technology":"3G","band":5,"dbm":21.5},{"technology":"4g","band":66,"dbm":19}]})", ""},
+      {R"( [ {"dbm":20.0, "band":1, "technology":"3G", "note":"kept"} ] )", ""},
+      {R"({"table":[]})", "no entry"},
+      {R"({"rows":[]})", "\"table\" array"},
+      {R"({"table":[{"technology":"5G","band":1,"dbm":20}]})", "3G or 4G"},
+      {R"({"table":[{"technology":"3G","band":9,"dbm":20}]})", "band 9 is not served for 3G"},
+      {R"({"table":[{"technology":"3G","band":"1","dbm":20}]})", "expected {"},
+      {R"({"table":[{"technology":"3G","band":1,"dbm":20.05}]})", "at most one decimal"},
+      {R"({"table":[{"technology":"3G","band":1,"dbm":-1}]})", "at most one decimal"},
+      {R"({"table":[{"technology":"4G","band":1,"dbm":23.1}]})", "above the 4G limit"},
+      {R"({"table":[{"technology":"3G","band":1,"dbm":20},{"technology":"3G","band":1,"dbm":21}]})", "entry 2: 3G band 1 given twice"},
+      {R"({"table":[{"technology":"3G","band":1,"dbm":20}]} trailing)", "text after"},
+      {R"({"table":[{"technology":"3G","band":1,"dbm":20})", "expected , or ]"},
+      {R"({"table":[{"technology":"3G\u0047","band":1,"dbm":20}]})", "escape"},
+      {"", "ends early"},
+  };
+  for (const auto& c : cases) {
+    const FileRows f = ParseTableFile(c.json);
+    EXPECT_EQ(f.ok, c.error[0] == '\0') << c.json << ": " << f.error;
+    if (c.error[0]) {
+      EXPECT_NE(f.error.find(c.error), std::string::npos) << c.json << ": " << f.error;
+    }
+  }
+  const FileRows f = ParseTableFile(cases[0].json);
+  ASSERT_EQ(f.rows.size(), 2u);
+  EXPECT_EQ(TableTexts(f.rows), (std::vector<std::string>{"1,215,\"0x10\"", "2,190,\"0x20000000000000000\""}));
+  int changes = 0;
+  EXPECT_EQ(DiffRows(f.rows, {Row{1, 5, 215}, Row{2, 66, 200}}, &changes), "4G band 66: 20.0 -> 19.0 dBm\n");
+  EXPECT_EQ(changes, 1);
+  EXPECT_EQ(DiffRows(f.rows, {}, &changes), "3G band 5: (not in the table) -> 21.5 dBm\n4G band 66: (not in the table) -> 19.0 dBm\n");
+  EXPECT_EQ(changes, 2);
 }
 
 // ---- Codes and JSON --------------------------------------------------------------------------------
@@ -275,6 +321,34 @@ TEST_F(TxlctlProcessTest, FriendlySetThenTableGetShowsTheValue) {
   // and the set is reported as not applied.
   EXPECT_EQ(Run("--json table set 4g b8=20"), txlctl::kNotAppliedExit) << Err();
   EXPECT_NE(Json().find(R"({"technology":"4G","band":8,"dbm":20.0,"applied":false})"), std::string::npos) << Json();
+}
+
+TEST_F(TxlctlProcessTest, TablesToAFileAndBack) {
+  const std::string file = (dir_.path() / "tables.json").string();
+  ASSERT_EQ(Run("table export '" + file + "'"), 0) << Err();
+  const std::string exported = ReadFile(file);
+  ASSERT_TRUE(ParseTableFile(exported).ok) << exported;
+  // Another profile's tables, the active profile put back.
+  ASSERT_EQ(Run("table export --profile 0"), 0) << Err();
+  EXPECT_EQ(ReadFile(dir_.path() / "out.txt").rfind("{\"profile\":0,\"table\":[", 0), 0u) << ReadFile(dir_.path() / "out.txt");
+  ASSERT_EQ(Run("--json profile"), 0) << Err();
+  EXPECT_NE(Json().find(R"("profile":1)"), std::string::npos) << Json();
+
+  ASSERT_EQ(Run("table set 3g b5=21.5"), 0) << Err();
+  ASSERT_EQ(Run("--json table diff '" + file + "'"), 0) << Err();
+  EXPECT_NE(Json().find(R"("changes":1)"), std::string::npos) << Json();
+  ASSERT_EQ(Run("--json table import '" + file + "'"), 0) << Err();
+  EXPECT_EQ(Json().find(R"("applied":false)"), std::string::npos) << Json();
+  ASSERT_EQ(Run("table export '" + file + ".again'"), 0) << Err();
+  EXPECT_EQ(ReadFile(file + ".again"), exported);
+
+  // A bad entry refuses the whole file before the modem is asked anything.
+  const std::string bad = (dir_.path() / "bad.json").string();
+  WriteFile(bad, R"({"table":[{"technology":"3G","band":5,"dbm":20},{"technology":"3G","band":9,"dbm":20}]})");
+  fs::remove(dir_.path() / "machine" / "modem" / "trace.jsonl");
+  EXPECT_EQ(Run("table import '" + bad + "'"), kUsageExit);
+  EXPECT_NE(ReadFile(dir_.path() / "out.txt").find("entry 2: band 9"), std::string::npos) << ReadFile(dir_.path() / "out.txt");
+  EXPECT_TRUE(Trace().empty());
 }
 
 TEST_F(TxlctlProcessTest, ValueSetAndReadBack) {
