@@ -2,6 +2,7 @@
 // writes to: standard output and the debugger output.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -38,12 +39,19 @@ std::vector<std::u16string> SplitCommandLine(const std::u16string& command_line)
 void WriteStdoutWide(const std::u16string& text);
 
 // The program's own way to its standard output once DivertStandardOutput has moved everyone
-// else's writes away from it.
+// else's writes away from it: it owns a duplicate of the original standard output (a descriptor or
+// a handle), closed with it.
 class OwnOutput {
  public:
-  virtual ~OwnOutput() = default;
+  explicit OwnOutput(std::intptr_t handle) : handle_(handle) {}
+  ~OwnOutput();
+  OwnOutput(const OwnOutput&) = delete;
+  OwnOutput& operator=(const OwnOutput&) = delete;
   // Writes the text whole (line ends as the platform's text output has them); false on failure.
-  virtual bool Write(std::string_view text) = 0;
+  bool Write(std::string_view text);
+
+ private:
+  std::intptr_t handle_;
 };
 
 // For a tool whose standard output must carry only its own answer while libraries it loads write

@@ -442,29 +442,33 @@ class JsonReader {
     ++at_;
     return true;
   }
-  bool Array(JsonValue* out, int depth) {
-    out->kind = JsonValue::Kind::kArray;
+  // The items of an array or the members of an object, from its opening character to `close`.
+  template <class Item>
+  bool Sequence(char close, const char* what, Item item) {
     ++at_;
     Blanks();
-    if (at_ < text_.size() && text_[at_] == ']') return ++at_, true;
+    if (at_ < text_.size() && text_[at_] == close) return ++at_, true;
     for (;;) {
-      out->items.emplace_back();
-      if (!Value(&out->items.back(), depth + 1)) return false;
+      if (!item()) return false;
       Blanks();
       if (at_ < text_.size() && text_[at_] == ',') {
         ++at_;
         continue;
       }
-      if (at_ < text_.size() && text_[at_] == ']') return ++at_, true;
-      return Fail("expected , or ] in an array");
+      if (at_ < text_.size() && text_[at_] == close) return ++at_, true;
+      return Fail(std::string("expected , or ") + close + " in " + what);
     }
+  }
+  bool Array(JsonValue* out, int depth) {
+    out->kind = JsonValue::Kind::kArray;
+    return Sequence(']', "an array", [&] {
+      out->items.emplace_back();
+      return Value(&out->items.back(), depth + 1);
+    });
   }
   bool Object(JsonValue* out, int depth) {
     out->kind = JsonValue::Kind::kObject;
-    ++at_;
-    Blanks();
-    if (at_ < text_.size() && text_[at_] == '}') return ++at_, true;
-    for (;;) {
+    return Sequence('}', "an object", [&] {
       Blanks();
       if (at_ == text_.size() || text_[at_] != '"') return Fail("expected a member name");
       std::string name;
@@ -473,15 +477,8 @@ class JsonReader {
       if (at_ == text_.size() || text_[at_] != ':') return Fail("expected : after a member name");
       ++at_;
       out->members.emplace_back(std::move(name), JsonValue{});
-      if (!Value(&out->members.back().second, depth + 1)) return false;
-      Blanks();
-      if (at_ < text_.size() && text_[at_] == ',') {
-        ++at_;
-        continue;
-      }
-      if (at_ < text_.size() && text_[at_] == '}') return ++at_, true;
-      return Fail("expected , or } in an object");
-    }
+      return Value(&out->members.back().second, depth + 1);
+    });
   }
 
   std::string_view text_;

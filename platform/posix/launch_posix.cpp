@@ -70,18 +70,11 @@ void WriteStdoutWide(const std::u16string& text) {
   std::fflush(stdout);
 }
 
-namespace {
+OwnOutput::~OwnOutput() { posix::UniqueFd closed(static_cast<int>(handle_)); }
 
-class PosixOwnOutput final : public OwnOutput {
- public:
-  explicit PosixOwnOutput(posix::UniqueFd fd) : fd_(std::move(fd)) {}
-  bool Write(std::string_view text) override { return posix::WriteAll(fd_.get(), text.data(), text.size()); }
-
- private:
-  posix::UniqueFd fd_;
-};
-
-}  // namespace
+bool OwnOutput::Write(std::string_view text) {
+  return posix::WriteAll(static_cast<int>(handle_), text.data(), text.size());
+}
 
 std::unique_ptr<OwnOutput> DivertStandardOutput(bool to_standard_error) {
   std::fflush(stdout);
@@ -90,7 +83,7 @@ std::unique_ptr<OwnOutput> DivertStandardOutput(bool to_standard_error) {
   const posix::UniqueFd target(to_standard_error ? ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3)
                                                  : ::open("/dev/null", O_WRONLY | O_CLOEXEC));
   if (!target || ::dup2(target.get(), STDOUT_FILENO) < 0) return nullptr;
-  return std::make_unique<PosixOwnOutput>(std::move(own));
+  return std::make_unique<OwnOutput>(own.release());
 }
 
 }  // namespace plat

@@ -22,18 +22,6 @@ bool NameMatches(const char* entry, const std::string& name) {
   return std::strncmp(entry, name.c_str(), name.size()) == 0 && entry[name.size()] == '=';
 }
 
-// Reads exactly `size` bytes; false at end of file first.
-bool ReadAll(int fd, void* data, std::size_t size) {
-  char* p = static_cast<char*>(data);
-  while (size > 0) {
-    const ssize_t n = ::read(fd, p, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    p += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return true;
-}
 
 }  // namespace
 

@@ -69,31 +69,6 @@ void WriteStdoutWide(const std::u16string& text) {
 
 namespace {
 
-class Win32OwnOutput final : public OwnOutput {
- public:
-  explicit Win32OwnOutput(win32::UniqueHandle h) : h_(std::move(h)) {}
-  bool Write(std::string_view text) override {
-    // Text output on Windows ends its lines with CR LF, as the C runtime's text mode would.
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-      if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) out += '\r';
-      out += text[i];
-    }
-    for (std::size_t at = 0; at < out.size();) {
-      ::DWORD written = 0;
-      if (!::WriteFile(h_.get(), out.data() + at, static_cast<::DWORD>(out.size() - at), &written, nullptr) ||
-          written == 0)
-        return false;
-      at += written;
-    }
-    return true;
-  }
-
- private:
-  win32::UniqueHandle h_;
-};
-
 ::HANDLE Duplicate(::HANDLE h) {
   ::HANDLE copy = nullptr;
   const ::HANDLE self = ::GetCurrentProcess();
@@ -101,6 +76,27 @@ class Win32OwnOutput final : public OwnOutput {
 }
 
 }  // namespace
+
+OwnOutput::~OwnOutput() { win32::UniqueHandle closed(reinterpret_cast<::HANDLE>(handle_)); }
+
+bool OwnOutput::Write(std::string_view text) {
+  // Text output on Windows ends its lines with CR LF, as the C runtime's text mode would.
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) out += '\r';
+    out += text[i];
+  }
+  for (std::size_t at = 0; at < out.size();) {
+    ::DWORD written = 0;
+    if (!::WriteFile(reinterpret_cast<::HANDLE>(handle_), out.data() + at, static_cast<::DWORD>(out.size() - at),
+                     &written, nullptr) ||
+        written == 0)
+      return false;
+    at += written;
+  }
+  return true;
+}
 
 std::unique_ptr<OwnOutput> DivertStandardOutput(bool to_standard_error) {
   std::fflush(stdout);
@@ -119,7 +115,7 @@ std::unique_ptr<OwnOutput> DivertStandardOutput(bool to_standard_error) {
   ::_close(fd);
   // The process keeps the standard handle from here on: it is not closed with `target`.
   if (!::SetStdHandle(STD_OUTPUT_HANDLE, target.release())) return nullptr;
-  return std::make_unique<Win32OwnOutput>(std::move(own));
+  return std::make_unique<OwnOutput>(reinterpret_cast<std::intptr_t>(own.release()));
 }
 
 }  // namespace plat
