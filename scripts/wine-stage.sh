@@ -78,7 +78,9 @@ run winedbg reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD
 drive_c=$WINEPREFIX/drive_c
 # The simulated notebook is a folder of the prefix: C:\txl-machine.
 mkdir -p "$drive_c/txl-machine"
-export TXL_MACHINE_DIR='C:\txl-machine' TXL_TIME_SCALE=0.01
+# Waits run at a twentieth: the bridge's 5 s completion wait is 250 ms. At a hundredth (50 ms) a
+# program's first exchanges in a fresh prefix, while Wine still loads and maps, could outlast it.
+export TXL_MACHINE_DIR='C:\txl-machine' TXL_TIME_SCALE=0.05
 
 echo
 echo "== Windows unit tests"
