@@ -11,21 +11,28 @@ for pkg in cmake ninja-build g++ googletest libgtest-dev libgmock-dev g++-mingw-
            g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine64 python3 clang-14 libclang-rt-14-dev llvm-14; do
   have "$pkg" || need+=("$pkg")
 done
-if [ ${#need[@]} -gt 0 ]; then
-  echo "== installing: ${need[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  SUDO=""
-  [ "$(id -u)" -eq 0 ] || SUDO=sudo
-  $SUDO apt-get update -qq
-  $SUDO apt-get install -y -qq "${need[@]}" >/dev/null
-fi
+export DEBIAN_FRONTEND=noninteractive
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO=sudo
+# A mirror caught mid-sync fails the index download for a minute or two: try again before giving
+# up, and then install from whatever indexes did arrive (the install says what it cannot find).
+update_indexes() {
+  local try
+  for try in 1 2 3 4 5; do
+    $SUDO apt-get update -qq && return 0
+    echo "== package indexes incomplete (try $try of 5); again in 20 s"
+    sleep 20
+  done
+  echo "== package indexes still incomplete; installing from what arrived"
+}
+install() {
+  echo "== installing: $*"
+  update_indexes
+  $SUDO apt-get install -y -qq "$@" >/dev/null
+}
+[ ${#need[@]} -eq 0 ] || install "${need[@]}"
 # 32-bit Wine for the x86 folder: the i386 architecture first, then its package.
 if ! have wine32:i386; then
-  echo "== installing: wine32:i386"
-  export DEBIAN_FRONTEND=noninteractive
-  SUDO=""
-  [ "$(id -u)" -eq 0 ] || SUDO=sudo
   dpkg --print-foreign-architectures | grep -qx i386 || $SUDO dpkg --add-architecture i386
-  $SUDO apt-get update -qq
-  $SUDO apt-get install -y -qq wine32:i386 >/dev/null
+  install wine32:i386
 fi
