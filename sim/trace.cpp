@@ -145,6 +145,26 @@ std::optional<Line> Parse(const std::string& text) {
   return Line{*op, *iface, *service, static_cast<std::uint32_t>(number), *data};
 }
 
+namespace {
+
+// A configuration of other than one state: mode, status and each state its pair points at.
+std::string DescribeSarStates(plat::LeReader d) {
+  const std::string refused = " (" + std::to_string(d.size()) + " bytes, not a configuration)";
+  if (d.size() < 12) return refused;
+  const std::uint64_t count = d.U32(8);
+  if (d.size() != 12 + 16 * count) return refused;
+  std::string out = " SAR_Mode " + std::to_string(d.U32(0)) + ", backoff_status " + std::to_string(d.U32(4)) +
+                    ", ElementCount " + std::to_string(count);
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::uint32_t offset = d.U32(12 + 8 * i);
+    if (offset % 4 != 0 || offset < 12 + 8 * count || offset > d.size() - 8) return refused;
+    out += ", antenna " + std::to_string(d.U32(offset)) + " at back-off index " + std::to_string(d.U32(offset + 4));
+  }
+  return out;
+}
+
+}  // namespace
+
 std::optional<std::string> Describe(const Line& line) {
   const auto kind = ServiceKindFromId(plat::Utf8ToUtf16(line.service));
   if (!kind) return std::nullopt;
@@ -176,9 +196,16 @@ std::optional<std::string> Describe(const Line& line) {
     }
     return out + buf;
   }
+  if (*kind == ServiceKind::kMsSar && line.cid == 2) {
+    out += " transmission status";
+    if (line.op == "query") return out;
+    if (d.size() != 8) return out + " (" + std::to_string(d.size()) + " bytes, not a setting)";
+    std::snprintf(buf, sizeof buf, ": notification %u, hysteresis %u s", d.U32(0), d.U32(4));
+    return out + buf;
+  }
   if (*kind == ServiceKind::kMsSar) {
     if (line.op == "query") return out;
-    if (d.size() != 28) return out + " (" + std::to_string(d.size()) + " bytes, not a configuration)";
+    if (d.size() != 28) return out + DescribeSarStates(d);
     std::snprintf(buf, sizeof buf,
                   " SAR_Mode %u, backoff_status %u, ElementCount %u, Offset %u, Size %u, SAR_AntennaIndex %u, "
                   "SAR_BackOffIndex %u",

@@ -35,10 +35,6 @@ template <class Fn>
 Fn Bind(plat::DynamicLibrary& lib, const char* name) {
   return reinterpret_cast<Fn>(lib.Symbol(name));
 }
-template <class Fn>
-Fn Bind(plat::DynamicLibrary& lib, const sym::ExportedName& name) {
-  return Bind<Fn>(lib, sym::NameToBind(name).c_str());
-}
 
 using AtSendFn = int (*)(const char16_t*, char16_t*, int*, void*);
 
@@ -101,17 +97,18 @@ int main(int argc, char** argv) {
   if (argc >= 2 && (std::strcmp(argv[1], "--at") == 0 || std::strcmp(argv[1], "--at-sta") == 0))
     return SendCommands(*lib, std::strcmp(argv[1], "--at-sta") == 0, argc - 2, argv + 2);
 
-  auto enum_interface = Bind<sym::EnumInterfaceFn>(*lib, sym::kEnumInterface);
-  auto connect = Bind<sym::ConnectInterfaceFn>(*lib, sym::kConnectInterface);
-  auto disconnect = Bind<sym::DisconnectInterfaceFn>(*lib, sym::kDisconnectInterface);
-  auto open_session = Bind<sym::OpenCommandSessionFn>(*lib, sym::kOpenCommandSession);
-  auto close_session = Bind<sym::CloseCommandSessionFn>(*lib, sym::kCloseCommandSession);
-  auto query = Bind<sym::RequestFn>(*lib, sym::kQueryCommand);
-  auto set = Bind<sym::RequestFn>(*lib, sym::kSetCommand);
-  if (!enum_interface || !connect || !disconnect || !open_session || !close_session || !query || !set) {
+  sym::SessionApi api;
+  if (!api.Bind(*lib)) {
     std::printf("the bridge does not export the session API\n");
     return 2;
   }
+  const auto enum_interface = api.enum_interface;
+  const auto connect = api.connect;
+  const auto disconnect = api.disconnect;
+  const auto open_session = api.open_session;
+  const auto close_session = api.close_session;
+  const auto query = api.query;
+  const auto set = api.set;
 
   // The bridge lists at most kMaxEnumeratedInterfaces; the count is still not trusted as an index.
   static _MBIMIDS ids[kMaxEnumeratedInterfaces];

@@ -41,6 +41,25 @@ std::optional<int> ParseInt(std::string_view text) {
   return static_cast<int>(v);
 }
 
+// A whole decimal number from 0 to 4294967295, digits only.
+std::optional<std::uint32_t> ParseU32(std::string_view text) {
+  if (text.empty() || text.size() > 10) return std::nullopt;
+  std::uint64_t v = 0;
+  for (char c : text) {
+    if (!std::isdigit(static_cast<unsigned char>(c))) return std::nullopt;
+    v = v * 10 + static_cast<std::uint64_t>(c - '0');
+  }
+  if (v > 0xFFFFFFFFull) return std::nullopt;
+  return static_cast<std::uint32_t>(v);
+}
+
+// One of two words, as a flag: `yes` gives true, `no` false.
+std::optional<bool> ParseChoice(std::string_view text, std::string_view yes, std::string_view no) {
+  if (text == yes) return true;
+  if (text == no) return false;
+  return std::nullopt;
+}
+
 std::optional<Command> ValueCommand(std::string_view word) {
   if (word == "enable") return Command::kEnable;
   if (word == "on") return Command::kOn;
@@ -80,12 +99,46 @@ Parsed ParseArguments(const std::vector<std::string>& args) {
   Options o;
   bool help = false;
   std::vector<std::string> words;
+  std::string antenna_open;  // an --antenna still waiting for its --index
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     if (a == "--profile") {
       if (i + 1 == args.size()) return Refuse("--profile needs a profile number");
       o.profile = ParseInt(args[++i]);
       if (!o.profile || *o.profile < 0) return Refuse("--profile: not a profile number: " + args[i]);
+    } else if (a == "--mode" || a == "--backoff" || a == "--antenna" || a == "--index" || a == "--notify" ||
+               a == "--hysteresis") {
+      if (i + 1 == args.size()) return Refuse(a + " needs a value");
+      const std::string& v = args[++i];
+      if (a == "--mode") {
+        o.sar_host = ParseChoice(v, "host", "device");
+        if (!o.sar_host) return Refuse("--mode: host or device, not " + v);
+      } else if (a == "--backoff" || a == "--notify") {
+        auto& flag = a == "--backoff" ? o.sar_backoff : o.notify;
+        flag = ParseChoice(v, "on", "off");
+        if (!flag) return Refuse(a + ": on or off, not " + v);
+      } else if (a == "--hysteresis") {
+        o.hysteresis_s = ParseU32(v);
+        if (!o.hysteresis_s || *o.hysteresis_s < 1 || *o.hysteresis_s > kMaxHysteresisS)
+          return Refuse("--hysteresis: whole seconds from 1 to 5, not " + v);
+      } else {
+        const auto n = ParseU32(v);
+        if (!n) return Refuse(a + ": not a whole number from 0 to 4294967295: " + v);
+        if (a == "--antenna") {
+          if (!antenna_open.empty()) return Refuse("--antenna " + antenna_open + " has no --index");
+          const bool named = std::any_of(o.sar_states.begin(), o.sar_states.end(),
+                                         [&](const SarState& s) { return s.antenna == *n; });
+          if (named) return Refuse("antenna " + v + " is named twice");
+          if (o.sar_states.size() == kMaxSarStates)
+            return Refuse("at most " + std::to_string(kMaxSarStates) + " antennas in one set");
+          o.sar_states.push_back({*n, 0});
+          antenna_open = v;
+        } else {
+          if (antenna_open.empty()) return Refuse("--index " + v + " without an --antenna before it");
+          o.sar_states.back().backoff_index = *n;
+          antenna_open.clear();
+        }
+      }
     } else if (a == "--json") {
       o.json = true;
     } else if (a == "--raw") {
@@ -152,12 +205,28 @@ Parsed ParseArguments(const std::vector<std::string>& args) {
     } else {
       return Refuse("table: unknown action " + words[1] + " (get, set, export, import or diff)");
     }
+  } else if (verb == "sar") {
+    const bool tx = words.size() >= 2 && words[1] == "tx";
+    const std::size_t action = tx ? 2 : 1;
+    const bool set = words.size() > action && words[action] == "set";
+    const std::size_t used = action + (set ? 1 : 0);
+    if (words.size() > used) return Refuse("sar: unexpected " + words[used] + " (sar, sar set, sar tx or sar tx set)");
+    o.command = tx ? (set ? Command::kSarTxSet : Command::kSarTx) : (set ? Command::kSarSet : Command::kSar);
+    if (!antenna_open.empty()) return Refuse("--antenna " + antenna_open + " has no --index");
+    if (o.command == Command::kSarSet && (!o.sar_host || !o.sar_backoff))
+      return Refuse("sar set needs --mode host|device and --backoff on|off");
+    if (o.command == Command::kSarTxSet && (!o.notify || !o.hysteresis_s))
+      return Refuse("sar tx set needs --notify on|off and --hysteresis S");
   } else {
     return Refuse("unknown command " + verb);
   }
   if (o.raw && o.command != Command::kTableGet) return Refuse("--raw applies to table get only");
   if (o.force && o.command != Command::kTableSet) return Refuse("--force applies to table set only");
   if (o.profile && o.command != Command::kTableExport) return Refuse("--profile applies to table export only");
+  if ((o.sar_host || o.sar_backoff || !o.sar_states.empty() || !antenna_open.empty()) && o.command != Command::kSarSet)
+    return Refuse("--mode, --backoff, --antenna and --index apply to sar set only");
+  if ((o.notify || o.hysteresis_s) && o.command != Command::kSarTxSet)
+    return Refuse("--notify and --hysteresis apply to sar tx set only");
   return {true, o, {}};
 }
 
@@ -670,6 +739,14 @@ Every command first asks whether the modem answers (get_IsMBIMReady).
                           Powers have at most one decimal; limits 23.5 dBm (3G) and
                           23.0 dBm (4G); only bands the control library's band tables
                           serve for the technology are accepted. A refused entry sends nothing.
+  sar                     the MS SAR configuration the modem holds: mode, back-off,
+                          Wi-Fi integration, each antenna's back-off index
+  sar set --mode host|device --backoff on|off [--antenna N --index K]...
+                          set it (antennas not named keep their index), then read back
+  sar tx                  the transmission status: channel notification, whether the
+                          modem is transmitting, hysteresis timer
+  sar tx set --notify on|off --hysteresis S
+                          set notification and hysteresis (1 to 5 s), then read back
 
 Options:
   --json                  machine-readable output (one JSON object)
@@ -682,7 +759,9 @@ Exit codes: 0 success; the library's result code on a failure:
   1 channel object missing, 2 entry point or channel not available, 3 command failed,
   4 empty or negative reply, 5 module type not served by this operation;
   64 the command line was refused (nothing sent);
-  65 table set: the modem does not hold every value asked for (read back per band).
+  65 a set whose values the modem does not hold when read back (per band, per antenna).
+The sar commands talk to the MS SAR service through the bridge's session API; a failed
+request exits 3 and names the HRESULT, an answer that cannot be read exits 4.
 )";
 }
 

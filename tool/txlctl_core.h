@@ -7,11 +7,14 @@
 #include <string_view>
 #include <vector>
 
+#include "tool/txlctl_sar.h"
+
 namespace txlctl {
 
 enum class Command {
   kHelp, kStatus, kEnable, kOn, kMode, kProfile, kClear, kImei,
   kTableGet, kTableSet, kTableExport, kTableImport, kTableDiff,
+  kSar, kSarSet, kSarTx, kSarTxSet,
 };
 
 struct Options {
@@ -24,6 +27,13 @@ struct Options {
   bool verbose = false;      // the bridge's console lines shown on standard error
   std::optional<int> profile;  // table export --profile N
   std::string file;            // table export|import|diff FILE (export: empty for standard output)
+  // sar set: --mode host|device, --backoff on|off, each --antenna N with its --index K.
+  std::optional<bool> sar_host;
+  std::optional<bool> sar_backoff;
+  std::vector<SarState> sar_states;
+  // sar tx set: --notify on|off, --hysteresis S.
+  std::optional<bool> notify;
+  std::optional<std::uint32_t> hysteresis_s;
 };
 
 struct Parsed {
@@ -32,8 +42,8 @@ struct Parsed {
   std::string error;  // why the command line was refused
 };
 
-// args: the arguments after the program name. --json, --raw, --force, -v/--verbose and --help may
-// stand anywhere.
+// args: the arguments after the program name. Options (--json, --raw, --force, -v/--verbose,
+// --help and those with a value) may stand anywhere.
 Parsed ParseArguments(const std::vector<std::string>& args);
 
 // ---- Friendly table form ---------------------------------------------------------------------------

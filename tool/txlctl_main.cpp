@@ -9,9 +9,12 @@
 #include <vector>
 
 #include "api/exports.h"
+#include "api/result.h"
 #include "platform/launch.h"
 #include "platform/whole_file.h"
 #include "tool/txlctl_core.h"
+#include "tool/txlctl_sar.h"
+#include "tool/txlctl_session.h"
 
 namespace {
 
@@ -37,13 +40,17 @@ class Output {
       text_ += name + ": " + text_value + "\n";
     }
   }
-  void Failure(const std::string& name, int code) {
+  // detail: what went wrong in words, beside the code's meaning.
+  void Failure(const std::string& name, int code, const std::string& detail = {}) {
     if (first_failure_ == 0) first_failure_ = code;
     if (json_) {
-      members_.push_back(txlctl::JsonString(name) + ":{\"error\":" + txlctl::JsonError(code) + "}");
+      std::string error = txlctl::JsonError(code);
+      if (!detail.empty()) error.insert(error.size() - 1, ",\"detail\":" + txlctl::JsonString(detail));
+      members_.push_back(txlctl::JsonString(name) + ":{\"error\":" + error + "}");
     } else {
-      errors_ += "txlctl: " + name + " failed: " + txlctl::CodeMessage(code) + "\n";
-      text_ += name + ": failed: " + txlctl::CodeMessage(code) + "\n";
+      const std::string why = txlctl::CodeMessage(code) + (detail.empty() ? "" : ": " + detail);
+      errors_ += "txlctl: " + name + " failed: " + why + "\n";
+      text_ += name + ": failed: " + why + "\n";
     }
   }
   void Text(const std::string& text) { text_ += text; }
@@ -196,6 +203,85 @@ int Export(const Options& o) {
   return out.Finish();
 }
 
+// ---- MS SAR ----------------------------------------------------------------------------------------
+
+std::string OnOff(bool on) { return on ? "on" : "off"; }
+std::string Bool(bool b) { return b ? "true" : "false"; }
+
+// The configuration the modem holds, shown; the decoded answer, when there is one.
+std::optional<txlctl::SarConfig> ShowSarConfig(Output& out, txlctl::ServiceSession& session) {
+  txlctl::SessionFailure failure;
+  txlctl::Bytes answer;
+  if (!session.Query(txlctl::kSarConfigCid, {}, &answer, &failure)) {
+    out.Failure("sar", failure.code, failure.why);
+    return std::nullopt;
+  }
+  std::string why;
+  const auto config = txlctl::DecodeSarConfig(answer, &why);
+  if (!config) {
+    out.Failure("sar", krill::kUnusableReply, "the configuration answer cannot be read: " + why);
+    return std::nullopt;
+  }
+  const std::string mode = config->host ? "host" : "device";
+  out.Field("mode", mode, txlctl::JsonString(mode));
+  out.Field("backoff", OnOff(config->backoff), Bool(config->backoff));
+  out.Field("wifi_integrated", config->wifi_integrated ? "yes" : "no", Bool(config->wifi_integrated));
+  out.Field("states", "\n" + txlctl::SarStatesText(config->states), txlctl::SarStatesJson(config->states));
+  return config;
+}
+
+std::optional<txlctl::TransmissionStatus> ShowTransmission(Output& out, txlctl::ServiceSession& session) {
+  txlctl::SessionFailure failure;
+  txlctl::Bytes answer;
+  if (!session.Query(txlctl::kSarTransmissionCid, {}, &answer, &failure)) {
+    out.Failure("sar tx", failure.code, failure.why);
+    return std::nullopt;
+  }
+  std::string why;
+  const auto status = txlctl::DecodeTransmissionStatus(answer, &why);
+  if (!status) {
+    out.Failure("sar tx", krill::kUnusableReply, "the transmission-status answer cannot be read: " + why);
+    return std::nullopt;
+  }
+  out.Field("notification", OnOff(status->notification), Bool(status->notification));
+  out.Field("transmitting", status->active ? "yes" : "no", Bool(status->active));
+  out.Field("hysteresis", std::to_string(status->hysteresis_s) + " s", std::to_string(status->hysteresis_s));
+  return status;
+}
+
+// Whether a set holds when read back; exit 65 when it does not.
+void Held(Output& out, bool held) {
+  out.Field("applied", held ? "yes" : "no", Bool(held));
+  if (!held) out.Failure("sar set", txlctl::kNotAppliedExit);
+}
+
+// sar, sar set, sar tx, sar tx set over one session of the MS SAR service.
+void Sar(Output& out, const Options& o) {
+  txlctl::SessionFailure failure;
+  const auto session = txlctl::ServiceSession::Open(txlctl::kMsSarService, &failure);
+  if (!session) return out.Failure("sar", failure.code, failure.why);
+  txlctl::Bytes answer;
+  if (o.command == Command::kSarSet) {
+    const txlctl::SarConfig wanted{*o.sar_host, *o.sar_backoff, false, o.sar_states};
+    if (!session->Set(txlctl::kSarConfigCid, txlctl::EncodeSarConfigSet(wanted), &answer, &failure))
+      return out.Failure("sar set", failure.code, failure.why);
+  } else if (o.command == Command::kSarTxSet) {
+    if (!session->Set(txlctl::kSarTransmissionCid, txlctl::EncodeTransmissionSet(*o.notify, *o.hysteresis_s),
+                      &answer, &failure))
+      return out.Failure("sar tx set", failure.code, failure.why);
+  }
+  // A set is judged by a fresh query, not by its own answer.
+  if (o.command == Command::kSar || o.command == Command::kSarSet) {
+    const auto held = ShowSarConfig(out, *session);
+    if (held && o.command == Command::kSarSet)
+      Held(out, txlctl::SarHeld({*o.sar_host, *o.sar_backoff, false, o.sar_states}, *held));
+  } else {
+    const auto held = ShowTransmission(out, *session);
+    if (held && o.command == Command::kSarTxSet)
+      Held(out, held->notification == *o.notify && held->hysteresis_s == *o.hysteresis_s);
+  }
+}
+
 // Sets when a value is given, then reads back.
 template <class T>
 void ValueCommand(Output& out, const char* name, const Options& o, int (*set)(int), int (*get)(T*)) {
@@ -278,6 +364,10 @@ int Run(const Options& o) {
                 std::to_string(changes));
       break;
     }
+    case Command::kSar:
+    case Command::kSarSet:
+    case Command::kSarTx:
+    case Command::kSarTxSet: Sar(out, o); break;
     case Command::kTableExport:
     case Command::kHelp: break;
   }

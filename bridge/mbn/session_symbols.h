@@ -4,8 +4,10 @@
 
 #include <cstddef>
 #include <string>
+#include <type_traits>
 
 #include "bridge/mbn/session_api.h"
+#include "platform/dll.h"
 
 namespace vexel::symbols {
 
@@ -45,5 +47,32 @@ inline std::string NameToBind(const ExportedName& name) {
   return name.posix;
 #endif
 }
+
+// The seven functions bound from a loaded bridge; Bind is false (and binds nothing usable) when
+// any of them is missing.
+struct SessionApi {
+  EnumInterfaceFn enum_interface = nullptr;
+  ConnectInterfaceFn connect = nullptr;
+  DisconnectInterfaceFn disconnect = nullptr;
+  OpenCommandSessionFn open_session = nullptr;
+  CloseCommandSessionFn close_session = nullptr;
+  RequestFn query = nullptr;
+  RequestFn set = nullptr;
+
+  bool Bind(plat::DynamicLibrary& lib) {
+    const auto bind = [&lib](auto* fn, const ExportedName& name) {
+      *fn = reinterpret_cast<std::remove_reference_t<decltype(*fn)>>(lib.Symbol(NameToBind(name).c_str()));
+      return *fn != nullptr;
+    };
+    // Every one is bound, even after a miss, so that no pointer is left from an earlier library.
+    bool all = bind(&enum_interface, kEnumInterface);
+    all = bind(&connect, kConnectInterface) && all;
+    all = bind(&disconnect, kDisconnectInterface) && all;
+    all = bind(&open_session, kOpenCommandSession) && all;
+    all = bind(&close_session, kCloseCommandSession) && all;
+    all = bind(&query, kQueryCommand) && all;
+    return bind(&set, kSetCommand) && all;
+  }
+};
 
 }  // namespace vexel::symbols

@@ -1,5 +1,6 @@
 // The MS SAR control service and the vendor AT tunnel with its firmware: answers compared byte for
 // byte with what the bridge expects, state shared across service instances and processes' views.
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -32,16 +33,16 @@ class MsSarTest : public SimTest {
   std::filesystem::path StateFile() { return dir() / "modem" / "ms_sar.bin"; }
 };
 
-const Bytes kFactoryAnswer = {
-    1,  0, 0, 0,  // SARMode
-    1,  0, 0, 0,  // SARBackOffStatus
-    0,  0, 0, 0,  // SARWifiIntegration
-    1,  0, 0, 0,  // ElementCount
-    24, 0, 0, 0,  // offset of the state
-    8,  0, 0, 0,  // its size
-    0,  0, 0, 0,  // SAR_AntennaIndex
-    1,  0, 0, 0,  // SAR_BackOffIndex
-};
+// Little-endian 32-bit words, as the MS SAR messages are made of.
+Bytes Words(std::initializer_list<std::uint32_t> words) {
+  Bytes out;
+  for (std::uint32_t w : words)
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(w >> (8 * i)));
+  return out;
+}
+
+// Mode, status, Wi-Fi integration (1: none), ElementCount, the pair, antenna 0 at back-off index 1.
+const Bytes kFactoryAnswer = Words({1, 1, 1, 1, 24, 8, 0, 1});
 
 TEST_F(MsSarTest, QueryOfAnUntouchedModemAnswersTheFactoryState) {
   for (const Bytes& request : {Bytes{}, Bytes{0xAA, 0xBB}}) {
@@ -56,6 +57,7 @@ struct SetCase {
   const char* name;
   Bytes request;
   Bytes answer;
+  Bytes stored;  // empty: the request itself
 };
 
 void PrintTo(const SetCase& c, std::ostream* os) { *os << c.name; }
@@ -70,67 +72,29 @@ TEST_P(MsSarSetTest, AnswersAndKeepsTheStateForTheNextQuery) {
   const auto query = Service().Query(1, {});  // a new instance: the state is the notebook's
   EXPECT_EQ(plat::S_OK, query.status);
   EXPECT_EQ(c.answer, query.payload);
-  EXPECT_EQ(c.request, FileBytes(StateFile()));
+  EXPECT_EQ(c.stored.empty() ? c.request : c.stored, FileBytes(StateFile()));
 }
 
+// Antennas a set does not name keep their index; the answer lists every antenna in order, its
+// pairs counted from the start of the answer.
 INSTANTIATE_TEST_SUITE_P(
     Requests, MsSarSetTest,
     ::testing::Values(
-        SetCase{"OneElement",
-                {/*mode*/ 1, 0, 0, 0, /*status*/ 1,  0, 0, 0, /*count*/ 1, 0, 0, 0, /*offset*/ 20, 0, 0, 0,
-                 /*size*/ 8, 0, 0, 0, /*antenna*/ 0, 0, 0, 0, /*index*/ 3, 0, 0, 0},
-                {1,
-                 0,
-                 0,
-                 0,
-                 1,
-                 0,
-                 0,
-                 0,
-                 /*wifi*/ 0,
-                 0,
-                 0,
-                 0,
-                 1,
-                 0,
-                 0,
-                 0,
-                 /*pair*/ 24,
-                 0,
-                 0,
-                 0,
-                 8,
-                 0,
-                 0,
-                 0,
-                 /*antenna*/ 0,
-                 0,
-                 0,
-                 0,
-                 /*index*/ 3,
-                 0,
-                 0,
-                 0}},
-        SetCase{"BackOffOffDeviceMode",
-                {0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 20, 0, 0, 0, 8, 0, 0, 0, 0xff, 0xff, 0xff, 0xff, 0, 0, 0, 0},
-                {0,  0, 0, 0, 0, 0, 0, 0, 0,    0,    0,    0,    1, 0, 0, 0,
-                 24, 0, 0, 0, 8, 0, 0, 0, 0xff, 0xff, 0xff, 0xff, 0, 0, 0, 0}},
-        // Every pair points at the one state, which follows the pairs.
-        SetCase{"TwoElements",
-                {1, 0, 0, 0, 1, 0, 0, 0, /*count*/ 2, 0, 0, 0, 20, 0, 0, 0, 8, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0},
-                {1, 0, 0, 0, 1,           0, 0, 0, 0, 0, 0, 0, 2, 0, 0, 0, /*pair*/ 32, 0, 0, 0,
-                 8, 0, 0, 0, /*pair*/ 32, 0, 0, 0, 8, 0, 0, 0, 1, 0, 0, 0, 2,           0, 0, 0}},
-        SetCase{"NoElement",
-                {1, 0, 0, 0, 1, 0, 0, 0, /*count*/ 0, 0, 0, 0, 20, 0, 0, 0, 8, 0, 0, 0, 0, 0, 0, 0, 5, 0, 0, 0},
-                {1, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 5, 0, 0, 0}}),
+        SetCase{"OneElement", Words({1, 1, 1, 20, 8, /*antenna*/ 0, /*index*/ 3}), Words({1, 1, 1, 1, 24, 8, 0, 3}), {}},
+        SetCase{"BackOffOffDeviceMode", Words({0, 0, 1, 20, 8, 0, 0}), Words({0, 0, 1, 1, 24, 8, 0, 0}), {}},
+        SetCase{"TwoMoreAntennas", Words({1, 1, 2, 28, 8, 36, 8, 2, 4, 1, 2}),
+                Words({1, 1, 1, 3, 40, 8, 48, 8, 56, 8, 0, 1, 1, 2, 2, 4}),
+                Words({1, 1, 3, 36, 8, 44, 8, 52, 8, 0, 1, 1, 2, 2, 4})},
+        SetCase{"PairsInAnotherOrder", Words({1, 1, 2, 36, 8, 28, 8, 0, 7, 3, 9}),
+                Words({1, 1, 1, 2, 32, 8, 40, 8, 0, 7, 3, 9}), Words({1, 1, 2, 28, 8, 36, 8, 0, 7, 3, 9})},
+        SetCase{"NoElementChangesModeAndStatusOnly", Words({0, 1, 0}), Words({0, 1, 1, 1, 24, 8, 0, 1}),
+                Words({0, 1, 1, 20, 8, 0, 1})}),
     [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(MsSarTest, RefusedSetsStoreNothing) {
-  const Bytes good = {1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 20, 0, 0, 0, 8, 0, 0, 0, 0, 0, 0, 0, 3, 0, 0, 0};
+  const Bytes good = Words({1, 1, 1, 20, 8, 0, 3});
   Bytes longer = good;
   longer.push_back(0);
-  Bytes huge_count = good;
-  huge_count[8] = huge_count[9] = huge_count[10] = huge_count[11] = 0xff;
   const struct {
     const char* name;
     std::uint32_t cid;
@@ -140,8 +104,20 @@ TEST_F(MsSarTest, RefusedSetsStoreNothing) {
       {"empty", 1, {}, kBad},
       {"short", 1, Bytes(good.begin(), good.end() - 1), kBad},
       {"long", 1, longer, kBad},
-      {"answer too large", 1, huge_count, kBad},
-      {"other command", 2, good, kNoCommand},
+      {"count beyond the request", 1, Words({1, 1, 0xFFFFFFFF, 20, 8, 0, 3}), kBad},
+      {"state of another size", 1, Words({1, 1, 1, 20, 4, 0, 3}), kBad},
+      {"pair pointing into the pairs", 1, Words({1, 1, 1, 12, 8, 0, 3}), kBad},
+      {"pair pointing past the end", 1, Words({1, 1, 1, 24, 8, 0, 3}), kBad},
+      {"antenna named twice", 1, Words({1, 1, 2, 28, 8, 36, 8, 1, 1, 1, 2}), kBad},
+      {"ninth antenna", 1,
+       Words({1, 1, 8, 76, 8, 84, 8, 92, 8, 100, 8, 108, 8, 116, 8, 124, 8, 132, 8,
+              1, 0, 2, 0, 3, 0, 4, 0, 5, 0, 6, 0, 7, 0, 8, 0}),
+       kBad},
+      {"notification 2", 2, Words({2, 3}), kBad},
+      {"hysteresis 0", 2, Words({1, 0}), kBad},
+      {"hysteresis 6", 2, Words({1, 6}), kBad},
+      {"transmission setting cut short", 2, Bytes(7, 0), kBad},
+      {"other command", 3, good, kNoCommand},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -149,23 +125,67 @@ TEST_F(MsSarTest, RefusedSetsStoreNothing) {
     EXPECT_EQ(c.status, reply.status);
     EXPECT_FALSE(reply.has_payload);
     EXPECT_FALSE(std::filesystem::exists(StateFile()));
+    EXPECT_FALSE(std::filesystem::exists(dir() / "modem" / "ms_sar_tx.bin"));
     EXPECT_EQ(kFactoryAnswer, Service().Query(1, {}).payload);
   }
-  EXPECT_EQ(kNoCommand, Service().Query(2, {}).status);
+  EXPECT_EQ(kNoCommand, Service().Query(3, {}).status);
+}
+
+// The transmission status: notification and hysteresis as last set; active while a write of the
+// NVM or of the configuration is younger than the hysteresis.
+TEST_F(MsSarTest, TransmissionStatusFollowsTheWrites) {
+  EXPECT_EQ(Words({0, 0, 5}), Service().Query(2, {}).payload);  // never written: inactive
+  const auto set = Service().Set(2, Words({1, 3}));
+  ASSERT_EQ(plat::S_OK, set.status);
+  EXPECT_EQ(Words({1, 0, 3}), set.payload);
+  EXPECT_EQ(Words({1, 3}), FileBytes(dir() / "modem" / "ms_sar_tx.bin"));
+
+  const auto stamp = [](const std::filesystem::path& p, std::chrono::seconds from_now) {
+    std::filesystem::last_write_time(p, std::filesystem::file_time_type::clock::now() + from_now);
+  };
+  ASSERT_EQ(plat::S_OK, Service().Set(1, Words({1, 1, 1, 20, 8, 0, 0})).status);
+  // Stamped a little ahead of the clock, so that a slow run cannot outlast the scaled window.
+  stamp(StateFile(), std::chrono::seconds(5));
+  EXPECT_EQ(Words({1, 1, 3}), Service().Query(2, {}).payload);
+  stamp(StateFile(), -std::chrono::hours(1));
+  EXPECT_EQ(Words({1, 0, 3}), Service().Query(2, {}).payload);
+
+  std::filesystem::create_directories(dir() / "modem" / "nvm");
+  const auto item = dir() / "modem" / "nvm" / "103d0000.bin";
+  std::ofstream(item, std::ios::binary) << "x";
+  stamp(item, std::chrono::seconds(5));
+  EXPECT_EQ(Words({1, 1, 3}), Service().Query(2, {}).payload);
 }
 
 TEST_F(MsSarTest, DamagedStateFailsTheQuery) {
   std::filesystem::create_directories(dir() / "modem");
-  std::ofstream(StateFile(), std::ios::binary) << "short";
-  const auto reply = Service().Query(1, {});
-  EXPECT_EQ(kReadFault, reply.status);
-  EXPECT_FALSE(reply.has_payload);
+  const struct {
+    const char* file;
+    std::uint32_t cid;
+    Bytes contents;
+  } cases[] = {
+      {"ms_sar.bin", 1, Bytes{'s', 'h', 'o', 'r', 't'}},
+      {"ms_sar.bin", 1, Words({1, 1, 1, 24, 8, 0, 3})},  // its pair points past the end
+      {"ms_sar_tx.bin", 2, Words({1})},
+      {"ms_sar_tx.bin", 2, Words({1, 9})},  // a hysteresis no set could store
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    std::ofstream(dir() / "modem" / c.file, std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(c.contents.data()), static_cast<std::streamsize>(c.contents.size()));
+    const auto reply = Service().Query(c.cid, {});
+    EXPECT_EQ(kReadFault, reply.status);
+    EXPECT_FALSE(reply.has_payload);
+    // A set cannot merge into a configuration it cannot read.
+    if (c.cid == 1) {
+      EXPECT_EQ(kReadFault, Service().Set(1, Words({1, 1, 1, 20, 8, 1, 1})).status);
+    }
+  }
 }
 
 TEST_F(MsSarTest, SetThroughOneManagerIsSeenByAnother) {
-  const Bytes request = {1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 20, 0, 0, 0, 8, 0, 0, 0, 2, 0, 0, 0, 4, 0, 0, 0};
-  const Bytes answer = {1,  0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0,
-                        24, 0, 0, 0, 8, 0, 0, 0, 2, 0, 0, 0, 4, 0, 0, 0};
+  const Bytes request = Words({1, 1, 1, 20, 8, 0, 4});
+  const Bytes answer = Words({1, 1, 1, 1, 24, 8, 0, 4});
   {
     ServiceClient first(kMsSarId);
     const Delivered d = first.Set(1, request);

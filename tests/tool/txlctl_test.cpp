@@ -2,12 +2,15 @@
 // on a fresh simulated notebook.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdlib>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
 #include "test_support.h"
 #include "tool/txlctl_core.h"
+#include "tool/txlctl_sar.h"
 
 namespace {
 
@@ -44,6 +47,12 @@ TEST(TxlctlArguments, AcceptedCommandLines) {
       {{"table", "set", "2,230,\"0x20000000000000000\""}, Command::kTableSet, {}, false, false,
        "2,230,\"0x20000000000000000\""},
       {{"table", "set", "--force", "garbage"}, Command::kTableSet, {}, false, false, "garbage"},
+      {{"sar"}, Command::kSar, {}, false, false, ""},
+      {{"--json", "sar", "tx"}, Command::kSarTx, {}, true, false, ""},
+      {{"sar", "set", "--mode", "device", "--backoff", "off"}, Command::kSarSet, {}, false, false, ""},
+      {{"--antenna", "4294967295", "--index", "0", "sar", "--mode", "host", "set", "--backoff", "on"}, Command::kSarSet,
+       {}, false, false, ""},
+      {{"sar", "tx", "set", "--notify", "on", "--hysteresis", "5"}, Command::kSarTxSet, {}, false, false, ""},
   };
   for (const auto& c : cases) {
     const Parsed p = ParseArguments(c.args);
@@ -55,6 +64,14 @@ TEST(TxlctlArguments, AcceptedCommandLines) {
     EXPECT_EQ(p.options.raw, c.raw) << where;
     EXPECT_EQ(p.options.table_text, c.table_text) << where;
   }
+  // Each --antenna with the --index after it, in the order given.
+  const Parsed sar = ParseArguments({"sar", "set", "--mode", "device", "--backoff", "off", "--antenna", "2", "--index",
+                                     "7", "--antenna", "0", "--index", "1"});
+  ASSERT_TRUE(sar.ok) << sar.error;
+  EXPECT_EQ(sar.options.sar_host, false);
+  EXPECT_EQ(sar.options.sar_backoff, false);
+  ASSERT_EQ(sar.options.sar_states.size(), 2u);
+  EXPECT_EQ(SarStatesJson(sar.options.sar_states), R"([{"antenna":2,"backoff_index":7},{"antenna":0,"backoff_index":1}])");
 }
 
 TEST(TxlctlArguments, RefusedCommandLines) {
@@ -109,6 +126,25 @@ TEST(TxlctlArguments, RefusedCommandLines) {
       {{"table", "export", "--profile"}, "needs a profile number"},
       {{"table", "export", "--profile", "x"}, "not a profile number"},
       {{"status", "--profile", "1"}, "--profile applies"},
+      {{"sar", "set"}, "needs --mode host|device and --backoff on|off"},
+      {{"sar", "set", "--backoff", "on"}, "needs --mode"},
+      {{"sar", "set", "--mode", "both", "--backoff", "on"}, "host or device, not both"},
+      {{"sar", "set", "--mode", "host", "--backoff", "1"}, "on or off, not 1"},
+      {{"sar", "set", "--mode"}, "--mode needs a value"},
+      {{"sar", "set", "--mode", "host", "--backoff", "on", "--antenna", "1"}, "--antenna 1 has no --index"},
+      {{"sar", "set", "--antenna", "1", "--antenna", "2"}, "--antenna 1 has no --index"},
+      {{"sar", "set", "--index", "2"}, "without an --antenna"},
+      {{"sar", "set", "--antenna", "1", "--index", "2", "--antenna", "1", "--index", "3"}, "antenna 1 is named twice"},
+      {{"sar", "set", "--antenna", "-1", "--index", "2"}, "not a whole number"},
+      {{"sar", "set", "--antenna", "4294967296", "--index", "2"}, "not a whole number"},
+      {{"sar", "--mode", "host", "--backoff", "on"}, "apply to sar set only"},
+      {{"sar", "tx", "set", "--mode", "host", "--notify", "on", "--hysteresis", "1"}, "apply to sar set only"},
+      {{"sar", "tx", "set", "--notify", "on"}, "needs --notify on|off and --hysteresis S"},
+      {{"sar", "tx", "set", "--notify", "on", "--hysteresis", "0"}, "from 1 to 5"},
+      {{"sar", "tx", "set", "--notify", "on", "--hysteresis", "6"}, "from 1 to 5"},
+      {{"sar", "tx", "--notify", "on", "--hysteresis", "2"}, "apply to sar tx set only"},
+      {{"sar", "get"}, "unexpected get"},
+      {{"sar", "tx", "set", "now"}, "unexpected now"},
   };
   for (const auto& c : cases) {
     const Parsed p = ParseArguments(c.args);
@@ -225,6 +261,86 @@ TEST(TxlctlTableFile, EntriesAreCheckedWhole) {
   EXPECT_EQ(changes, 1);
   EXPECT_EQ(DiffRows(f.rows, {}, &changes), "3G band 5: (not in the table) -> 21.5 dBm\n4G band 66: (not in the table) -> 19.0 dBm\n");
   EXPECT_EQ(changes, 2);
+}
+
+// ---- MS SAR messages --------------------------------------------------------------------------------
+
+// Little-endian 32-bit words, as the MS SAR messages are made of.
+Bytes Words(std::initializer_list<std::uint32_t> words) {
+  Bytes out;
+  for (std::uint32_t w : words)
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(w >> (8 * i)));
+  return out;
+}
+
+TEST(TxlctlSar, ConfigurationAnswers) {
+  const struct {
+    const char* name;
+    Bytes answer;
+    bool ok;
+    const char* shown;  // mode/backoff/wifi then the states' JSON, or the reason it is refused
+  } cases[] = {
+      {"one state", Words({1, 1, 1, 1, 24, 8, 0, 1}), true, R"(host on no [{"antenna":0,"backoff_index":1}])"},
+      {"device, off, integrated", Words({0, 0, 0, 0}), true, "device off yes []"},
+      {"pairs in another order", Words({1, 1, 1, 2, 40, 8, 32, 8, 3, 9, 0, 7}), true,
+       R"(host on no [{"antenna":0,"backoff_index":7},{"antenna":3,"backoff_index":9}])"},
+      {"state larger than its two fields", Words({1, 0, 1, 1, 24, 12, 5, 6, 0}), true,
+       R"(host off no [{"antenna":5,"backoff_index":6}])"},
+      {"short head", Words({1, 1, 1}), false, "shorter than its 16-byte head"},
+      {"mode 2", Words({2, 1, 1, 0}), false, "the SAR mode is 2, neither 0 nor 1"},
+      {"back-off 7", Words({1, 7, 1, 0}), false, "the back-off status is 7"},
+      {"Wi-Fi 3", Words({1, 1, 3, 0}), false, "the Wi-Fi integration is 3"},
+      {"more pairs than bytes", Words({1, 1, 1, 0xFFFFFFFF, 24, 8}), false, "4294967295 states do not fit the 24-byte answer"},
+      {"pair past the end", Words({1, 1, 1, 1, 24, 8, 0}), false, "state 0 (offset 24, size 8) lies outside the 28-byte answer"},
+      {"pair into the head", Words({1, 1, 1, 1, 8, 8, 0, 1}), false, "state 0 (offset 8, size 8)"},
+      {"state too small", Words({1, 1, 1, 1, 24, 4, 0, 1}), false, "state 0 (offset 24, size 4)"},
+      {"offset that wraps", Words({1, 1, 1, 1, 0xFFFFFFFC, 8, 0, 1}), false, "lies outside"},
+  };
+  for (const auto& c : cases) {
+    std::string why;
+    const auto config = DecodeSarConfig(c.answer, &why);
+    const std::string shown = config ? std::string(config->host ? "host" : "device") + (config->backoff ? " on" : " off") +
+                                           (config->wifi_integrated ? " yes " : " no ") + SarStatesJson(config->states)
+                                     : why;
+    EXPECT_NE(shown.find(c.shown), std::string::npos) << c.name << ": " << shown;
+    EXPECT_EQ(config.has_value(), c.ok) << c.name;
+  }
+}
+
+TEST(TxlctlSar, SetsAndTransmissionStatus) {
+  // The set the bridge itself sends for "on": the same 28 bytes.
+  EXPECT_EQ(EncodeSarConfigSet({true, true, false, {{0, 1}}}), Words({1, 1, 1, 20, 8, 0, 1}));
+  EXPECT_EQ(EncodeSarConfigSet({false, false, false, {{2, 7}, {0, 1}}}), Words({0, 0, 2, 28, 8, 36, 8, 2, 7, 0, 1}));
+  EXPECT_EQ(EncodeSarConfigSet({true, false, false, {}}), Words({1, 0, 0}));
+  EXPECT_EQ(EncodeTransmissionSet(true, 3), Words({1, 3}));
+
+  const struct {
+    Bytes answer;
+    const char* shown;
+  } cases[] = {
+      {Words({1, 0, 5}), "on inactive 5"},
+      {Words({0, 1, 1}), "off active 1"},
+      {Words({0, 1}), "shorter than its 12 bytes"},
+      {Words({2, 0, 5}), "the channel notification is 2"},
+      {Words({0, 9, 5}), "the transmission status is 9"},
+  };
+  for (const auto& c : cases) {
+    std::string why;
+    const auto s = DecodeTransmissionStatus(c.answer, &why);
+    const std::string shown = s ? std::string(s->notification ? "on" : "off") + (s->active ? " active " : " inactive ") +
+                                      std::to_string(s->hysteresis_s)
+                                : why;
+    EXPECT_NE(shown.find(c.shown), std::string::npos) << shown;
+  }
+
+  // Read back: mode, status and every antenna asked for; other antennas may hold anything.
+  const SarConfig held{true, true, false, {{0, 0}, {1, 3}}};
+  EXPECT_TRUE(SarHeld({true, true, false, {{1, 3}}}, held));
+  EXPECT_TRUE(SarHeld({true, true, false, {}}, held));
+  EXPECT_FALSE(SarHeld({true, true, false, {{1, 2}}}, held));
+  EXPECT_FALSE(SarHeld({true, true, false, {{2, 3}}}, held));
+  EXPECT_FALSE(SarHeld({false, true, false, {}}, held));
+  EXPECT_FALSE(SarHeld({true, false, false, {}}, held));
 }
 
 // ---- Codes and JSON --------------------------------------------------------------------------------
@@ -358,9 +474,59 @@ TEST_F(TxlctlProcessTest, ValueSetAndReadBack) {
   EXPECT_NE(Json().find(R"("mode":1)"), std::string::npos) << Json();
 }
 
+// The MS SAR state read from the modem through the bridge's session API, set and read back.
+TEST_F(TxlctlProcessTest, SarStateRoundTrips) {
+  ASSERT_EQ(Run("on 0"), 0) << Err();
+  ASSERT_EQ(Run("--json sar"), 0) << Err();
+  EXPECT_NE(Json().find(R"("mode":"host","backoff":true,"wifi_integrated":false,"states":[{"antenna":0,"backoff_index":0}])"),
+            std::string::npos)
+      << Json();
+  // Read from the modem: a configuration query of the MS SAR service, its session then closed.
+  const auto trace = Trace();
+  ASSERT_GE(trace.size(), 2u);
+  EXPECT_EQ(trace[trace.size() - 2].rfind(R"({"op":"query")", 0), 0u) << trace[trace.size() - 2];
+  EXPECT_NE(trace[trace.size() - 2].find(R"("service":"{68223D04-9F6C-4E0F-822D-28441FB72340}","cid":1,)"), std::string::npos);
+  EXPECT_EQ(trace.back().rfind(R"({"op":"close")", 0), 0u) << trace.back();
+
+  ASSERT_EQ(Run("--json sar set --mode device --backoff off --antenna 2 --index 5"), 0) << Err();
+  EXPECT_NE(Json().find(R"("mode":"device","backoff":false,"wifi_integrated":false,"states":[{"antenna":0,"backoff_index":0},{"antenna":2,"backoff_index":5}],"applied":true)"),
+            std::string::npos)
+      << Json();
+  ASSERT_EQ(Run("sar"), 0) << Err();
+  EXPECT_NE(ReadFile(dir_.path() / "out.txt").find("mode: device\nbackoff: off\n"), std::string::npos)
+      << ReadFile(dir_.path() / "out.txt");
+
+  ASSERT_EQ(Run("--json sar tx set --notify on --hysteresis 3"), 0) << Err();
+  EXPECT_NE(Json().find(R"("notification":true,)"), std::string::npos) << Json();
+  EXPECT_NE(Json().find(R"("hysteresis":3,"applied":true)"), std::string::npos) << Json();
+  ASSERT_EQ(Run("--json sar tx"), 0) << Err();
+  EXPECT_NE(Json().find(R"("hysteresis":3,"result")"), std::string::npos) << Json();
+}
+
+// Whatever the command and however it ends, standard output with --json is one JSON document.
+TEST_F(TxlctlProcessTest, JsonOnEveryCommandAndError) {
+  const std::string out = (dir_.path() / "out.txt").string();
+  const struct {
+    const char* args;
+    int exit;
+  } cases[] = {
+      {"status", 0}, {"enable", 0}, {"on 1", 0}, {"mode", 0}, {"profile", 0}, {"imei", 0}, {"table get", 0},
+      {"table get --raw", 0}, {"table set 3g b5=21", 0}, {"table set 4g b8=20", kNotAppliedExit},
+      {"table export", 0}, {"table diff /nonexistent.json", kUsageExit}, {"table import /nonexistent.json", kUsageExit},
+      {"sar", 0}, {"sar set --mode host --backoff on --antenna 0 --index 1", 0}, {"sar tx", 0},
+      {"sar tx set --notify off --hysteresis 1", 0}, {"sar set --mode host", kUsageExit},
+      {"table set garbage", kUsageExit}, {"bogus", kUsageExit},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Run(std::string("--json ") + c.args), c.exit) << c.args << ": " << Err();
+    EXPECT_EQ(std::system(("python3 -m json.tool < '" + out + "' > /dev/null 2>&1").c_str()), 0)
+        << c.args << ": " << ReadFile(out);
+  }
+}
+
 TEST_F(TxlctlProcessTest, RefusalSendsNothing) {
-  for (const char* args :
-       {"table set 3g b1=23.6", "table set 4g b1=20.05", "table set 3g b9=20", "enable x", "table set garbage"}) {
+  for (const char* args : {"table set 3g b1=23.6", "table set 4g b1=20.05", "table set 3g b9=20", "enable x",
+                           "table set garbage", "sar set --mode host", "sar tx set --notify on --hysteresis 9"}) {
     EXPECT_EQ(Run(args), kUsageExit) << args;
     EXPECT_NE(Err().find("nothing sent"), std::string::npos) << args << ": " << Err();
     EXPECT_TRUE(Trace().empty()) << args;

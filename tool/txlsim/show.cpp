@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -165,16 +166,13 @@ int Show() {
               profile ? std::to_string(*profile).c_str() : "unreadable");
 
   const std::string ms = ReadText(dir / "modem" / "ms_sar.bin");
-  if (ms.size() == 28) {
-    const std::vector<std::uint8_t> bytes(ms.begin(), ms.end());
-    plat::LeReader b(bytes);
-    std::printf("MS SAR state: mode %u, backoff_status %u, elements %u, offset %u, size %u, antenna %u, "
-                "backoff index %u\n",
-                b.U32(0), b.U32(4), b.U32(8), b.U32(12), b.U32(16), b.U32(20), b.U32(24));
-  } else if (ms.empty()) {
-    const sim::services::MsSarState d;
-    std::printf("MS SAR state: never set (mode %u, backoff_status %u, antenna %u, backoff index %u)\n", d.mode,
-                d.backoff_status, d.antenna_index, d.backoff_index);
+  const auto state = ms.empty() ? std::optional<sim::services::MsSarState>(sim::services::MsSarState{})
+                                : sim::services::DecodeMsSarSet(sim::Bytes(ms.begin(), ms.end()));
+  if (state) {
+    std::printf("MS SAR state%s: mode %u, backoff_status %u", ms.empty() ? " (never set)" : "", state->mode,
+                state->backoff_status);
+    for (const auto& a : state->states) std::printf(", antenna %u at back-off index %u", a.antenna_index, a.backoff_index);
+    std::printf("\n");
   } else {
     std::printf("MS SAR state: unreadable (%zu bytes)\n", ms.size());
   }
