@@ -18,7 +18,7 @@ esac
 bridge_lines() { if [ "$verbose" = 1 ]; then cat; else cat >/dev/null; fi; }
 txlctl_flags=()
 [ "$verbose" = 1 ] && txlctl_flags=(--verbose)
-bash scripts/setup.sh
+bash scripts/setup.sh --native
 cmake --preset default >/dev/null
 # Helpers that show the notebook, when this checkout has them.
 targets=(VexelSarDll krillTXLApi TxlApply)

@@ -4,11 +4,20 @@
 # mingw-w64 cross compilers, 64- and 32-bit Wine (with python3 for its serial-line peer) for the
 # Windows stages, and clang 14 with its libFuzzer and sanitizer runtimes (and llvm-symbolizer) for
 # the fuzz targets.
+#
+#   bash scripts/setup.sh [--native]
+#
+# --native: only what the Linux build and its tests need (the main job), without the Windows
+# toolchains, Wine and clang.
 set -euo pipefail
+native=0
+[ "${1:-}" = --native ] && native=1
 need=()
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
-for pkg in cmake ninja-build g++ googletest libgtest-dev libgmock-dev g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 \
-           g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine64 python3 clang-14 libclang-rt-14-dev llvm-14; do
+packages=(cmake ninja-build g++ googletest libgtest-dev libgmock-dev python3)
+[ "$native" = 1 ] || packages+=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 g++-mingw-w64-i686-posix
+                                binutils-mingw-w64-i686 wine64 clang-14 libclang-rt-14-dev llvm-14)
+for pkg in "${packages[@]}"; do
   have "$pkg" || need+=("$pkg")
 done
 export DEBIAN_FRONTEND=noninteractive
@@ -32,7 +41,7 @@ install() {
 }
 [ ${#need[@]} -eq 0 ] || install "${need[@]}"
 # 32-bit Wine for the x86 folder: the i386 architecture first, then its package.
-if ! have wine32:i386; then
+if [ "$native" = 0 ] && ! have wine32:i386; then
   dpkg --print-foreign-architectures | grep -qx i386 || $SUDO dpkg --add-architecture i386
   install wine32:i386
 fi
