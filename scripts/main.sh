@@ -52,25 +52,34 @@ nvm_writes() {
     done
 }
 
-show_notebook() {
-  if [ -x "$bin/txlsim" ]; then "$bin/txlsim" show || true; fi
-  if [ -x "$bin/txlctl" ]; then
-    "$bin/txlctl" "${txlctl_flags[@]}" status || true
-  elif [ -x "$bin/krill_client" ]; then
-    echo "   get_BodySarValue reads back:"
-    TXL_SIM_TRACE=0 "$bin/krill_client" ready get-value 2>/dev/null | grep '^get-value' |
-      sed 's/^get-value -> [0-9]* //; s/\\r//g; s/\\n/\n/g' | sed '/^$/d; s/^/     /'
-  fi
+# The power tables as txlctl reads them back (technology, band, dBm), one row per band.
+table_rows() { "$bin/txlctl" "${txlctl_flags[@]}" table get | awk 'NF == 3 && $3 ~ /^[0-9.]+$/'; }
+
+# The rows of $2 (after) that differ from $1 (before), each with its value before; then how many
+# stayed as they were.
+changed_rows() {
+  awk 'NR == FNR { was[$1 " " $2] = $3; next }
+       { key = $1 " " $2
+         if (key in was && was[key] == $3) { same++; next }
+         printf "   %s band %-3s %5s dBm   %s\n", $1, $2, $3, (key in was) ? "was " was[key] : "new" }
+       END { printf "   %d band(s) as they were\n", same }' "$1" "$2"
 }
 
-echo "== simulated notebook: $machine (TXL_MACHINE_DIR; modem trace in modem/trace.jsonl)"
+step=0
+heading() { step=$((step + 1)); echo; echo "== $step. $*"; }
+
+echo "== The main job on a simulated notebook: TxlApply puts power-table set 1 (sixteen 3G/4G band"
+echo "   caps) on the modem through krillTXLApi and the bridge, and a second run finds it in place."
+echo "   Notebook: $machine (TXL_MACHINE_DIR); every modem request is traced in modem/trace.jsonl."
 echo "   TXL_TIME_SCALE=$TXL_TIME_SCALE: the simulated clock runs fast, so the tool's 120 s wait before"
-echo "   clearing the modem lasts 1.2 s here."
-echo
-echo "== the notebook before (factory tables)"
-show_notebook
-echo
-echo "== TxlApply 1 (power-table set 1: sixteen 3G/4G band caps)"
+echo "   clearing the modem lasts 1.2 s here. With --verbose: the notebook in full and the bridge's lines."
+
+heading "The notebook before: what txlctl status reads through the control library"
+[ "$verbose" = 1 ] && "$bin/txlsim" show
+"$bin/txlctl" "${txlctl_flags[@]}" status | sed 's/^/   /'
+table_rows >"$machine/tables-before.txt"
+
+heading "TxlApply 1"
 echo "   It reads the modem's tables; as a check row is missing on a new notebook, it waits, clears"
 echo "   the settings, selects profile 1 and writes its four rows. It prints nothing; the bridge's"
 echo "   log goes to $bin/Dll_log/."
@@ -78,17 +87,19 @@ start=$(date +%s%N)
 rc=0
 "$bin/TxlApply" 1 | bridge_lines || rc=${PIPESTATUS[0]}
 echo "   exit code $rc after $((($(date +%s%N) - start) / 1000000)) ms"
-echo
-echo "== what changed on the modem (NVM writes in the trace)"
+
+heading "What TxlApply wrote to the modem (the NVM writes in the trace, decoded)"
 echo "   In order: body-SAR on, mode 1; the clear (both flags and both tables back to defaults);"
 echo "   mode 1 again; then one table write per row (the bridge reads the table, changes the row's"
 echo "   bands and writes it back whole)."
 nvm_writes 1
-echo
-echo "== the notebook after"
-show_notebook
-echo
-echo "== TxlApply 1 again: every check row is in place"
+
+heading "The tables after, each changed band with its value before"
+[ "$verbose" = 1 ] && "$bin/txlsim" show
+table_rows >"$machine/tables-after.txt"
+changed_rows "$machine/tables-before.txt" "$machine/tables-after.txt"
+
+heading "TxlApply 1 again: every check row is in place"
 before=$(($(wc -l <"$trace") + 1))
 rc=0
 "$bin/TxlApply" 1 | bridge_lines || rc=${PIPESTATUS[0]}
@@ -97,27 +108,37 @@ nvm_writes "$before"
 long=$(nvm_writes "$before" | grep -vc 'flag byte' || true)
 echo "   $long write(s) longer than a flag byte: no clear, no table written, no wait."
 
+heading "The back-off state the operating system sees (MS SAR service, read from the modem)"
+"$bin/txlctl" "${txlctl_flags[@]}" sar | sed 's/^/   /'
+
 if [ -x "$bin/TXLGuard" ] && [ -x "$bin/txlsim" ]; then
-  echo
-  echo "== the service: TXLGuard installed from a folder of its own, started and stopped through the"
-  echo "   notebook's control manager (txlsim service), with a stand-in utility beside it"
+  heading "The service: TXLGuard installed from a folder of its own, started and stopped through"
+  echo "   the notebook's control manager (txlsim service), with a stand-in utility beside it"
   app="$machine/Program Files/TXL"
   mkdir -p "$app"
   cp "$bin/TXLGuard" "$app/"
   printf '#!/bin/sh\necho "Tixel Utility ran in $(pwd)" > "%s/utility.txt"\n' "$machine" >"$app/Tixel Utility.exe"
   chmod +x "$app/Tixel Utility.exe"
-  svc() { echo "   \$ $*"; "$@" 2>&1 | sed 's/^/     /'; }
+  # Each command with the line that answers it (all of its lines with --verbose).
+  svc() {
+    echo "   \$ ${*/#$machine/\$TXL_MACHINE_DIR}"
+    if [ "$verbose" = 1 ]; then "$@" 2>&1 | sed 's/^/     /'; else "$@" 2>&1 | grep -E "$pattern" | sed 's/^ */     /'; fi
+  }
+  pattern='is installed|is removed|STATE'
   svc "$app/TXLGuard" -install
   svc "$bin/txlsim" service start TXLGuard
-  echo "   the version values while it runs:"
-  tr -d '\r' <"$machine/registry.reg" | sed -n '/^\[HKEY_LOCAL_MACHINE\\SOFTWARE\\TXL\]/,/^$/p' | sed '/^$/d; s/^/     /'
+  echo "   the version values it wrote:"
+  tr -d '\r' <"$machine/registry.reg" | sed -n '/^\[HKEY_LOCAL_MACHINE\\SOFTWARE\\TXL\]/,/^$/p' | grep Version | sed 's/^/     /'
   for _ in $(seq 100); do [ -s "$machine/utility.txt" ] && break; sleep 0.05; done
   echo "   the utility: $(cat "$machine/utility.txt" 2>/dev/null || echo 'did not run')"
   svc "$bin/txlsim" service stop TXLGuard
-  svc "$bin/txlsim" service history TXLGuard
+  echo "   its states: $("$bin/txlsim" service history TXLGuard | awk '{ printf "%s%s", sep, $1; sep = " -> " }')"
   svc "$app/TXLGuard" -remove
-  echo "   the debugger output ($machine/debug-output.log):"
-  sed 's/^/     /' "$machine/debug-output.log"
+  if [ "$verbose" = 1 ]; then
+    echo "   the debugger output ($machine/debug-output.log):"
+    sed 's/^/     /' "$machine/debug-output.log"
+  fi
 fi
 echo
-echo "== more: bash scripts/test.sh runs every test; $bin/bridge_walk talks to the bridge by hand."
+echo "== more: txlctl --help (build/default/bin/txlctl) reads and sets everything shown here;"
+echo "   bash scripts/test.sh runs every test."

@@ -37,7 +37,9 @@ class Output {
     if (json_) {
       members_.push_back(txlctl::JsonString(name) + ":" + json_value);
     } else {
-      text_ += name + ": " + text_value + "\n";
+      // A value of several lines starts on the next line and brings its own last line feed.
+      const bool block = !text_value.empty() && text_value.front() == '\n';
+      text_ += name + (block ? ":" : ": ") + text_value + (block && text_value.back() == '\n' ? "" : "\n");
     }
   }
   // detail: what went wrong in words, beside the code's meaning.
