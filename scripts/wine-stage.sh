@@ -151,6 +151,12 @@ main_job() {
     if [ "$rc" = 0 ] && [ "$value" = "${arg#*:}" ]; then ok "TxlApply.exe ${arg%%:*}: exit 0, reg query Body_Sar_ON = $value"
     else bad "TxlApply.exe ${arg%%:*}: exit $rc, Body_Sar_ON '${value}' (expected ${arg#*:})"; show_log "${p}txlapply-${arg%%:*}"; fi
   done
+
+  # Back-off off (TxlApply 4) as the modem's MS SAR service holds it, through the session API.
+  rc=$(run "${p}txlctl-sar" ./txlctl.exe --json sar)
+  if [ "$rc" = 0 ] && grep -q '"states":\[{"antenna":0,"backoff_index":0}\]' "$stage/logs/${p}txlctl-sar.log"; then
+    ok "txlctl.exe --json sar: antenna 0 at back-off index 0, read from the modem"
+  else bad "txlctl.exe --json sar: exit $rc"; show_log "${p}txlctl-sar"; fi
 }
 
 echo "-- TXL_MODEM=sim (the simulated modem in the programs' own process, notebook in C:\\txl-machine)"
