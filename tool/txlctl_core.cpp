@@ -431,11 +431,18 @@ std::string FormatRows(const std::vector<Row>& rows) {
 namespace {
 
 // A JSON value, as much of it as a table file needs; numbers keep their text.
+struct JsonMember;
+
 struct JsonValue {
   enum class Kind { kNull, kBool, kNumber, kString, kArray, kObject } kind = Kind::kNull;
   std::string text;  // a string's characters, a number's literal
   std::vector<JsonValue> items;
-  std::vector<std::pair<std::string, JsonValue>> members;
+  std::vector<JsonMember> members;  // a vector may name a type completed later; a pair may not
+};
+
+struct JsonMember {
+  std::string name;
+  JsonValue value;
 };
 
 class JsonReader {
@@ -545,8 +552,8 @@ class JsonReader {
       Blanks();
       if (at_ == text_.size() || text_[at_] != ':') return Fail("expected : after a member name");
       ++at_;
-      out->members.emplace_back(std::move(name), JsonValue{});
-      return Value(&out->members.back().second, depth + 1);
+      out->members.push_back(JsonMember{std::move(name), JsonValue{}});
+      return Value(&out->members.back().value, depth + 1);
     });
   }
 

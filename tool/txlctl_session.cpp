@@ -81,11 +81,13 @@ std::unique_ptr<ServiceSession> ServiceSession::Open(const char16_t* service, Se
 
   std::unique_ptr<ServiceSession> session(new ServiceSession(std::move(impl)));
   Impl& s = *session->impl_;
+  // Disconnected on every path once a connection was tried: a failed connect may leave parts of
+  // it behind, and disconnecting what is not connected does nothing.
+  s.connected = true;
   if ((hr = s.api.connect(s.Interface())) != 0) {
     *failure = Failed(krill::kCommandFailed, "connecting to the modem failed (" + Hresult(hr) + ")");
     return nullptr;
   }
-  s.connected = true;
   if ((hr = s.api.open_session(s.Service())) != 0) {
     *failure = Failed(krill::kCommandFailed, "opening the service's command session failed (" + Hresult(hr) + ")");
     return nullptr;

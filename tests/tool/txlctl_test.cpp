@@ -503,6 +503,29 @@ TEST_F(TxlctlProcessTest, SarStateRoundTrips) {
   EXPECT_NE(Json().find(R"("hysteresis":3,"result")"), std::string::npos) << Json();
 }
 
+// A modem that fails the MS SAR exchange: the exit code says how, the detail names the step and
+// its HRESULT.
+TEST_F(TxlctlProcessTest, SarFailuresAreNamed) {
+  const struct {
+    const char* modem_ini;
+    const char* args;
+    int exit;
+    const char* detail;
+  } cases[] = {
+      {"[faults]\nfail=ms_sar:query=0x80004005\n", "sar", 3, "the query of command 1 failed (0x80004005)"},
+      {"[faults]\nfail=ms_sar:set=0x80070057\n", "sar tx set --notify on --hysteresis 2", 3,
+       "the set of command 2 failed (0x80070057)"},
+      {"[services]\nms_sar=0\n", "sar tx", 3, "opening the service's command session failed (0x80070490)"},
+      {"[module]\ninterfaces=0\n", "sar", 2, "no modem interface"},
+  };
+  for (const auto& c : cases) {
+    fs::create_directories(dir_.path() / "machine" / "modem");
+    WriteFile(dir_.path() / "machine" / "modem" / "modem.ini", c.modem_ini);
+    EXPECT_EQ(Run(std::string("--json ") + c.args), c.exit) << c.modem_ini << Err();
+    EXPECT_NE(Json().find(std::string("\"detail\":\"") + c.detail + "\""), std::string::npos) << Json();
+  }
+}
+
 // Whatever the command and however it ends, standard output with --json is one JSON document.
 TEST_F(TxlctlProcessTest, JsonOnEveryCommandAndError) {
   const std::string out = (dir_.path() / "out.txt").string();
