@@ -41,7 +41,13 @@ install() {
 }
 [ ${#need[@]} -eq 0 ] || install "${need[@]}"
 # 32-bit Wine for the x86 folder: the i386 architecture first, then its package.
+# The one package that depends on a second architecture's indexes: when a mirror serves those out of
+# step with the first (seen: the i386 security index stuck mid-sync for hours), it cannot be
+# installed at all. That is said loudly and the 32-bit Wine stage reports itself skipped; everything
+# else still needs all of its packages.
 if [ "$native" = 0 ] && ! have wine32:i386; then
   dpkg --print-foreign-architectures | grep -qx i386 || $SUDO dpkg --add-architecture i386
-  install wine32:i386
+  if ! install wine32:i386; then
+    echo "== WARNING: wine32:i386 cannot be installed from this mirror now; the 32-bit Wine stage will be skipped"
+  fi
 fi
