@@ -1,20 +1,20 @@
 #!/usr/bin/env bash
 # Installs what building and testing the suite needs, only what is missing: the native toolchain,
-# GoogleTest (the library and its sources, which the Windows builds compile), the 64- and 32-bit
-# mingw-w64 cross compilers, 64- and 32-bit Wine (with python3 for its serial-line peer) for the
+# GoogleTest (the library and its sources, which the Windows builds compile), Google Benchmark, the
+# 64- and 32-bit mingw-w64 cross compilers, 64- and 32-bit Wine (with python3 for its serial-line peer) for the
 # Windows stages, and clang 14 with its libFuzzer and sanitizer runtimes (and llvm-symbolizer) for
 # the fuzz targets.
 #
 #   bash scripts/setup.sh [--native]
 #
-# --native: only what the Linux build and its tests need (the main job), without the Windows
+# --native: only what the Linux build, its tests and its benchmarks need (the main job), without the Windows
 # toolchains, Wine and clang.
 set -euo pipefail
 native=0
 [ "${1:-}" = --native ] && native=1
 need=()
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
-packages=(cmake ninja-build g++ googletest libgtest-dev libgmock-dev python3)
+packages=(cmake ninja-build g++ googletest libgtest-dev libgmock-dev libbenchmark-dev python3)
 [ "$native" = 1 ] || packages+=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 g++-mingw-w64-i686-posix
                                 binutils-mingw-w64-i686 wine64 clang-14 libclang-rt-14-dev llvm-14)
 for pkg in "${packages[@]}"; do

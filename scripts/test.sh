@@ -33,6 +33,9 @@ cmake --preset tsan >/dev/null
 cmake --build --preset tsan
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 ctest --preset tsan
 
+step "benchmarks: the bench preset built, each benchmark run once (no timing judged)"
+bash scripts/bench.sh --smoke
+
 step "Windows x64 cross-build with its tests (windows preset)"
 cmake --preset windows >/dev/null
 cmake --build --preset windows

@@ -38,7 +38,10 @@ class WaitCore {
     const DWORD scaled = ScaleMs(timeout_ms);
     std::unique_lock<std::mutex> lock(mu_);
     auto ready = [this] { return IsSignalledLocked(); };
-    if (scaled == INFINITE) {
+    if (scaled == 0) {
+      // A look, not a wait: no timed sleep in the kernel for an object that is not signalled.
+      if (!ready()) return WAIT_TIMEOUT;
+    } else if (scaled == INFINITE) {
       cv_.wait(lock, ready);
     } else if (!cv_.wait_for(lock, std::chrono::milliseconds(scaled), ready)) {
       return WAIT_TIMEOUT;
@@ -72,8 +75,12 @@ class WaitCore {
     if (all) cv_.notify_all();
     else cv_.notify_one();
     for (MultiWaiter* w : waiters_) {
-      std::lock_guard<std::mutex> poke(w->mu);
-      w->poked = true;
+      {
+        std::lock_guard<std::mutex> poke(w->mu);
+        w->poked = true;
+      }
+      // Notified after the waiter's lock is let go, so that it does not wake only to block on it.
+      // The waiter cannot be gone yet: it detaches under mu_, which the caller holds.
       w->cv.notify_one();
     }
   }

@@ -1,0 +1,157 @@
+// The two job runners with tiny jobs, each beside a plain baseline over the same number of
+// threads (one mutex, one condition variable, one queue): throughput for a burst of jobs, and the
+// dispatch latency of one job from AddJob until it runs.
+#include <benchmark/benchmark.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "api/support/jobs/jobs.h"
+
+namespace {
+
+using IGlobalTools::IJob;
+
+// Counts down a shared counter; the runner owns it only while it runs.
+struct TinyJob final : IJob {
+  std::atomic<int>* left = nullptr;
+  void Run() override {
+    if (left->fetch_sub(1, std::memory_order_acq_rel) == 1) left->notify_all();
+  }
+  void Release() override {}
+};
+
+void WaitDone(std::atomic<int>& left) {
+  for (int v = left.load(std::memory_order_acquire); v != 0; v = left.load(std::memory_order_acquire)) left.wait(v);
+}
+
+// The baseline: N threads taking jobs from one locked queue.
+class Baseline {
+ public:
+  explicit Baseline(unsigned threads) {
+    for (unsigned i = 0; i < threads; ++i) threads_.emplace_back([this] { Loop(); });
+  }
+  ~Baseline() {
+    {
+      std::lock_guard<std::mutex> lock(lock_);
+      stopping_ = true;
+    }
+    ready_.notify_all();
+    for (auto& t : threads_) t.join();
+  }
+  void AddJob(IJob* job) {
+    {
+      std::lock_guard<std::mutex> lock(lock_);
+      jobs_.push_back(job);
+    }
+    ready_.notify_one();
+  }
+
+ private:
+  void Loop() {
+    for (;;) {
+      IJob* job = nullptr;
+      {
+        std::unique_lock<std::mutex> lock(lock_);
+        ready_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
+        if (jobs_.empty()) return;
+        job = jobs_.front();
+        jobs_.pop_front();
+      }
+      job->Run();
+      job->Release();
+    }
+  }
+  std::mutex lock_;
+  std::condition_variable ready_;
+  std::deque<IJob*> jobs_;
+  bool stopping_ = false;
+  std::vector<std::thread> threads_;
+};
+
+constexpr int kBurst = 256;
+
+// Runs `bursts`: each iteration hands kBurst jobs to `add` and waits until every one has run.
+void Throughput(benchmark::State& state, const std::function<void(IJob*)>& add) {
+  std::vector<TinyJob> jobs(kBurst);
+  std::atomic<int> left{0};
+  for (auto& j : jobs) j.left = &left;
+  for (auto _ : state) {
+    left.store(kBurst, std::memory_order_release);
+    for (auto& j : jobs) add(&j);
+    WaitDone(left);
+  }
+  state.SetItemsProcessed(state.iterations() * kBurst);
+}
+
+void Latency(benchmark::State& state, const std::function<void(IJob*)>& add) {
+  TinyJob job;
+  std::atomic<int> left{0};
+  job.left = &left;
+  for (auto _ : state) {
+    left.store(1, std::memory_order_release);
+    add(&job);
+    WaitDone(left);
+  }
+}
+
+unsigned PoolThreads() { return 2 * IGlobalTools::CThreadPools::MachineProcessors() + 2; }
+
+void BM_PoolThroughput(benchmark::State& state) {
+  IGlobalTools::CThreadPools pool;
+  pool.Start();
+  Throughput(state, [&](IJob* j) { pool.AddJob(j); });
+  pool.Stop();
+}
+void BM_PoolBaselineThroughput(benchmark::State& state) {
+  Baseline baseline(PoolThreads());
+  Throughput(state, [&](IJob* j) { baseline.AddJob(j); });
+}
+void BM_PoolDispatchLatency(benchmark::State& state) {
+  IGlobalTools::CThreadPools pool;
+  pool.Start();
+  Latency(state, [&](IJob* j) { pool.AddJob(j); });
+  pool.Stop();
+}
+void BM_PoolBaselineDispatchLatency(benchmark::State& state) {
+  Baseline baseline(PoolThreads());
+  Latency(state, [&](IJob* j) { baseline.AddJob(j); });
+}
+
+void BM_QueueThroughput(benchmark::State& state) {
+  IGlobalTools::CThreadQueue queue;
+  queue.Start();
+  Throughput(state, [&](IJob* j) { queue.AddJob(j); });
+  queue.Stop();
+}
+void BM_QueueBaselineThroughput(benchmark::State& state) {
+  Baseline baseline(1);
+  Throughput(state, [&](IJob* j) { baseline.AddJob(j); });
+}
+void BM_QueueDispatchLatency(benchmark::State& state) {
+  IGlobalTools::CThreadQueue queue;
+  queue.Start();
+  Latency(state, [&](IJob* j) { queue.AddJob(j); });
+  queue.Stop();
+}
+void BM_QueueBaselineDispatchLatency(benchmark::State& state) {
+  Baseline baseline(1);
+  Latency(state, [&](IJob* j) { baseline.AddJob(j); });
+}
+
+}  // namespace
+
+BENCHMARK(BM_PoolThroughput)->UseRealTime();
+BENCHMARK(BM_PoolBaselineThroughput)->UseRealTime();
+BENCHMARK(BM_PoolDispatchLatency)->UseRealTime();
+BENCHMARK(BM_PoolBaselineDispatchLatency)->UseRealTime();
+BENCHMARK(BM_QueueThroughput)->UseRealTime();
+BENCHMARK(BM_QueueBaselineThroughput)->UseRealTime();
+BENCHMARK(BM_QueueDispatchLatency)->UseRealTime();
+BENCHMARK(BM_QueueBaselineDispatchLatency)->UseRealTime();
