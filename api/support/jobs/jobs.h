@@ -122,9 +122,6 @@ class CThreadPools final : public IThreadPools {
   std::unique_ptr<plat::Event> stop_;         // guarded by jobs_lock_ once the pool runs
   std::thread dispatcher_;
   std::unique_ptr<plat::Semaphore> signal_;  // guarded by jobs_lock_ once the pool runs
-  // Set by a worker returning to the free list (under workers_lock_); ends the dispatcher's pause
-  // before growing.
-  const std::unique_ptr<plat::Event> worker_back_;
   bool started_ = false;
 };
 

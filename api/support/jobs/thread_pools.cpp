@@ -32,8 +32,7 @@ unsigned CThreadPools::MachineProcessors() {
   return n ? n : 1;
 }
 
-CThreadPools::CThreadPools(unsigned processors)
-    : processors_(processors), worker_back_(plat::CreateEventObject(false, false)) {}
+CThreadPools::CThreadPools(unsigned processors) : processors_(processors) {}
 
 CThreadPools::~CThreadPools() { Stop(); }
 
@@ -66,7 +65,7 @@ int CThreadPools::Start() {
     std::lock_guard<std::mutex> lock(workers_lock_);
     have_worker = !free_workers_.empty();
   }
-  if (have_worker && worker_back_) {
+  if (have_worker) {
     auto stop = plat::CreateEventObject(true, false);
     auto signal = plat::CreateSemaphoreObject(0, kMaxSignals);
     if (stop && signal) {
@@ -112,11 +111,8 @@ void CThreadPools::DispatcherLoop() {
       if (first == Dispatched::kNothing) break;
       if (first == Dispatched::kHanded) continue;
       Console(kNoFreeWorker);
-      // The pause before growing, cut short by Stop, and by a worker coming back: the job goes to
-      // it at once rather than waiting out the pause that exists to avoid making a thread.
-      const plat::DWORD paused = plat::WaitForAny({stop_.get(), worker_back_.get()}, kGrowthDelayMs);
-      if (paused == plat::WAIT_OBJECT_0) return;
-      if (paused == plat::WAIT_OBJECT_0 + 1) continue;
+      // The pause before growing, cut short by Stop.
+      if (stop_->Wait(kGrowthDelayMs) == plat::WAIT_OBJECT_0) return;
       // When even a new worker cannot be made the job stays at the front for the next round.
       Dispatch(true);
     }
@@ -139,11 +135,7 @@ CThreadPools::Dispatched CThreadPools::Dispatch(bool may_grow) {
     jobs_.pop_front();
     return Dispatched::kHanded;
   }
-  // Reset under the workers lock: only a worker that comes back after this finding signals it.
-  if (!may_grow) {
-    worker_back_->Reset();
-    return Dispatched::kNoFreeWorker;
-  }
+  if (!may_grow) return Dispatched::kNoFreeWorker;
   Console(kGrowing);
   std::unique_ptr<Worker> worker = MakeWorker();
   if (!worker) return Dispatched::kNoFreeWorker;
@@ -173,7 +165,6 @@ void CThreadPools::WorkerLoop(Worker* worker) {
     }
     std::lock_guard<std::mutex> lock(workers_lock_);
     free_workers_.push_back(worker);
-    worker_back_->Set();
   }
 }
 
