@@ -23,13 +23,24 @@ namespace {
 
 using IGlobalTools::IJob;
 
-// Counts down a shared counter; the runner owns it only while it runs.
+// Counts down a shared counter when its runner lets go of it (Release comes after Run and is the
+// runner's last touch), so that a burst is over only when no runner holds any of its jobs.
 struct TinyJob final : IJob {
   std::atomic<int>* left = nullptr;
-  void Run() override {
+  void Run() override {}
+  void Release() override {
     if (left->fetch_sub(1, std::memory_order_acq_rel) == 1) left->notify_all();
   }
-  void Release() override {}
+};
+
+// The jobs of one benchmark and their counter, made before the runner so that they outlive it:
+// a worker may still be inside notify_all when the waiter has seen the count reach zero.
+struct Jobs {
+  explicit Jobs(int n) : jobs(static_cast<std::size_t>(n)) {
+    for (auto& j : jobs) j.left = &left;
+  }
+  std::vector<TinyJob> jobs;
+  std::atomic<int> left{0};
 };
 
 void WaitDone(std::atomic<int>& left) {
@@ -80,15 +91,13 @@ class Baseline {
   std::vector<std::thread> threads_;
 };
 
-// Each iteration hands `burst` jobs to `add` and waits until every one has run.
-void Throughput(benchmark::State& state, int burst, const std::function<void(IJob*)>& add) {
-  std::vector<TinyJob> jobs(static_cast<std::size_t>(burst));
-  std::atomic<int> left{0};
-  for (auto& j : jobs) j.left = &left;
+// Each iteration hands every job to `add` and waits until the runner has let go of every one.
+void Throughput(benchmark::State& state, Jobs& jobs, const std::function<void(IJob*)>& add) {
+  const int burst = static_cast<int>(jobs.jobs.size());
   for (auto _ : state) {
-    left.store(burst, std::memory_order_release);
-    for (auto& j : jobs) add(&j);
-    WaitDone(left);
+    jobs.left.store(burst, std::memory_order_release);
+    for (auto& j : jobs.jobs) add(&j);
+    WaitDone(jobs.left);
   }
   state.SetItemsProcessed(state.iterations() * burst);
 }
@@ -96,60 +105,59 @@ void Throughput(benchmark::State& state, int burst, const std::function<void(IJo
 // The queue has no pause: its bursts are long.
 constexpr int kQueueBurst = 256;
 
-void Latency(benchmark::State& state, const std::function<void(IJob*)>& add) {
-  TinyJob job;
-  std::atomic<int> left{0};
-  job.left = &left;
-  for (auto _ : state) {
-    left.store(1, std::memory_order_release);
-    add(&job);
-    WaitDone(left);
-  }
-}
+void Latency(benchmark::State& state, Jobs& one, const std::function<void(IJob*)>& add) { Throughput(state, one, add); }
 
 unsigned PoolThreads() { return 2 * IGlobalTools::CThreadPools::MachineProcessors() + 2; }
 int PoolBurst() { return static_cast<int>(PoolThreads() / 2); }
 
 void BM_PoolThroughput(benchmark::State& state) {
+  Jobs jobs(PoolBurst());
   IGlobalTools::CThreadPools pool;
   pool.Start();
-  Throughput(state, PoolBurst(), [&](IJob* j) { pool.AddJob(j); });
+  Throughput(state, jobs, [&](IJob* j) { pool.AddJob(j); });
   pool.Stop();
 }
 void BM_PoolBaselineThroughput(benchmark::State& state) {
+  Jobs jobs(PoolBurst());
   Baseline baseline(PoolThreads());
-  Throughput(state, PoolBurst(), [&](IJob* j) { baseline.AddJob(j); });
+  Throughput(state, jobs, [&](IJob* j) { baseline.AddJob(j); });
 }
 void BM_PoolDispatchLatency(benchmark::State& state) {
+  Jobs one(1);
   IGlobalTools::CThreadPools pool;
   pool.Start();
-  Latency(state, [&](IJob* j) { pool.AddJob(j); });
+  Latency(state, one, [&](IJob* j) { pool.AddJob(j); });
   pool.Stop();
 }
 void BM_PoolBaselineDispatchLatency(benchmark::State& state) {
+  Jobs one(1);
   Baseline baseline(PoolThreads());
-  Latency(state, [&](IJob* j) { baseline.AddJob(j); });
+  Latency(state, one, [&](IJob* j) { baseline.AddJob(j); });
 }
 
 void BM_QueueThroughput(benchmark::State& state) {
+  Jobs jobs(kQueueBurst);
   IGlobalTools::CThreadQueue queue;
   queue.Start();
-  Throughput(state, kQueueBurst, [&](IJob* j) { queue.AddJob(j); });
+  Throughput(state, jobs, [&](IJob* j) { queue.AddJob(j); });
   queue.Stop();
 }
 void BM_QueueBaselineThroughput(benchmark::State& state) {
+  Jobs jobs(kQueueBurst);
   Baseline baseline(1);
-  Throughput(state, kQueueBurst, [&](IJob* j) { baseline.AddJob(j); });
+  Throughput(state, jobs, [&](IJob* j) { baseline.AddJob(j); });
 }
 void BM_QueueDispatchLatency(benchmark::State& state) {
+  Jobs one(1);
   IGlobalTools::CThreadQueue queue;
   queue.Start();
-  Latency(state, [&](IJob* j) { queue.AddJob(j); });
+  Latency(state, one, [&](IJob* j) { queue.AddJob(j); });
   queue.Stop();
 }
 void BM_QueueBaselineDispatchLatency(benchmark::State& state) {
+  Jobs one(1);
   Baseline baseline(1);
-  Latency(state, [&](IJob* j) { baseline.AddJob(j); });
+  Latency(state, one, [&](IJob* j) { baseline.AddJob(j); });
 }
 
 }  // namespace
