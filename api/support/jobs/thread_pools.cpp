@@ -107,9 +107,9 @@ void CThreadPools::DispatcherLoop() {
     // Every queued job is placed on each wake-up, so that one whose signal was refused at the
     // semaphore's maximum is not left behind.
     while (!StopRequested()) {
-      const Dispatched first = Dispatch(false);
-      if (first == Dispatched::kNothing) break;
-      if (first == Dispatched::kHanded) continue;
+      const Dispatched placed = Dispatch(false);
+      if (placed == Dispatched::kNothing) break;
+      if (placed == Dispatched::kHanded) continue;
       Console(kNoFreeWorker);
       // The pause before growing, cut short by Stop.
       if (stop_->Wait(kGrowthDelayMs) == plat::WAIT_OBJECT_0) return;
@@ -122,7 +122,14 @@ void CThreadPools::DispatcherLoop() {
 CThreadPools::Dispatched CThreadPools::Dispatch(bool may_grow) {
   std::lock_guard<std::mutex> jobs_lock(jobs_lock_);
   std::lock_guard<std::mutex> workers_lock(workers_lock_);
-  if (jobs_.empty()) return Dispatched::kNothing;
+  if (jobs_.empty()) {
+    // The signals of the jobs placed without a wake-up of their own: left behind, they would wake
+    // the dispatcher to an empty queue once each. Under the jobs lock no signal of a job still
+    // queued can be among them.
+    while (signal_->Wait(0) == plat::WAIT_OBJECT_0) {
+    }
+    return Dispatched::kNothing;
+  }
   if (!jobs_.front()) {
     jobs_.pop_front();
     return Dispatched::kHanded;

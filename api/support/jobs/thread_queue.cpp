@@ -44,7 +44,15 @@ void CThreadQueue::RunQueued() {
     JobRef job;
     {
       std::lock_guard<std::mutex> lock(lock_);
-      if (stopping_ || jobs_.empty()) return;
+      if (stopping_) return;
+      if (jobs_.empty()) {
+        // The signals of the jobs taken without a wake-up of their own: left behind, they would
+        // wake the worker to an empty queue once each, a spin through thousands of them after a
+        // busy spell. Under the lock no signal of a job still queued can be among them.
+        while (signal_->Wait(0) == plat::WAIT_OBJECT_0) {
+        }
+        return;
+      }
       job = std::move(jobs_.front());
       jobs_.pop_front();
     }
