@@ -68,8 +68,8 @@ TXL_TIME_SCALE=0.01 TXL_SIM_TRACE=0 "$host/TxlApply" 1 >/dev/null
 # One run traced, to count what the modem was asked; the timed runs trace nothing.
 TXL_TIME_SCALE=1 TXL_SIM_TRACE=1 "$host/TxlApply" 1 >/dev/null
 trace=$notebook/modem/trace.jsonl
-requests=$(grep -cE '"op":"(query|set)"' "$trace" || true)
-sessions=$(grep -c '"op":"open"' "$trace" || true)
+count() { grep -c "\"op\":\"$1\"" "$trace" || true; }
+asked="$(grep -c '"op":' "$trace" || true) $(count open) $(count query) $(count set)"
 # Each exchange of the library's own channel pauses 1000 ms first; the bridge pauses 1000 ms at load.
 own_channel=$(grep '"op":"open"' "$trace" | grep -ci 'ffffffff-abca-4b11-a4e2-f2fc87f94488' || true)
 waits_ms=$((1000 + 1000 * own_channel))
@@ -85,5 +85,5 @@ for i in $(seq "$runs"); do
 done
 rm -f "$out/main-runs.txt.time"
 
-python3 scripts/bench_report.py "$out" "$runs" "$waits_ms" "$requests" "$sessions" BENCHMARKS.md
+python3 scripts/bench_report.py "$out" "$runs" "$waits_ms" "$asked" BENCHMARKS.md
 echo "BENCHMARKS.md refreshed"

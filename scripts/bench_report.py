@@ -1,6 +1,6 @@
 """Summarises a bench.sh run and writes it into BENCHMARKS.md between its result markers.
 
-usage: bench_report.py RESULTS_DIR RUNS WAITS_MS REQUESTS SESSIONS BENCHMARKS_MD
+usage: bench_report.py RESULTS_DIR RUNS WAITS_MS "REQUESTS OPENS QUERIES SETS" BENCHMARKS_MD
 """
 import json
 import os
@@ -12,8 +12,9 @@ END = "<!-- end of results -->"
 
 
 def main():
-    out, runs, waits_ms, requests, sessions, md = sys.argv[1:7]
-    runs, waits_ms, requests, sessions = int(runs), int(waits_ms), int(requests), int(sessions)
+    out, runs, waits_ms, asked, md = sys.argv[1:6]
+    runs, waits_ms = int(runs), int(waits_ms)
+    requests, opens, queries, sets = (int(n) for n in asked.split())
     rows = [line.split() for line in open(f"{out}/main-runs.txt") if line.strip()]
     real = [float(r[0]) * 1000 for r in rows]
     cpu = [(float(r[1]) + float(r[2])) * 1000 for r in rows]
@@ -58,7 +59,8 @@ def main():
         f"| **floor** (waits + syncs) | **{floor:.0f}** |",
         f"| **rest** (ours) | **{rest:.0f}**, {100 * rest / floor:.1f} % of the floor |",
         "",
-        f"The run asked the modem {requests} queries and sets over {sessions} opened sessions.",
+        f"The run made {requests} device-service requests: {opens} sessions opened and closed, "
+        f"{queries} queries, {sets} sets.",
         "",
         "### Job runners against a plain baseline (same threads, one mutex and condition variable)",
         "",
