@@ -19,63 +19,12 @@ bin=$(realpath -m "$build/bin")
 [ -f "$bin/VexelSarDll.dll" ] || { echo "FAIL: $bin/VexelSarDll.dll is missing: build the Windows preset first"; exit 1; }
 if x86_64-w64-mingw32-objdump -f "$bin/VexelSarDll.dll" | grep -q 'pei-i386'; then arch=x86; else arch=x64; fi
 
-wine=""
-for w in wine64 /usr/lib/wine/wine64 wine; do
-  if command -v "$w" >/dev/null 2>&1; then wine=$(command -v "$w"); break; fi
-done
-[ -n "$wine" ] || { echo "FAIL: no wine64 (bash scripts/setup.sh installs it)"; exit 1; }
-regview=(/reg:64)
-if [ "$arch" = x86 ]; then
-  # The loader that starts 32-bit programs in the 64-bit prefix.
-  if ! command -v wine >/dev/null 2>&1 || wine --version 2>&1 | grep -q 'wine32 is missing'; then
-    echo "FAIL: the x86 folder needs 32-bit Wine (wine32:i386; bash scripts/setup.sh installs it)"; exit 1
-  fi
-  wine=$(command -v wine)
-  regview=(/reg:32)
+source scripts/wine-prefix.sh
+if [ "$arch" = x86 ] && ! wine32_present; then
+  echo "FAIL: the x86 folder needs 32-bit Wine (wine32:i386; bash scripts/setup.sh installs it)"; exit 1
 fi
-wineserver=""
-for w in wineserver /usr/lib/wine/wineserver64 /usr/lib/wine/wineserver; do
-  if command -v "$w" >/dev/null 2>&1; then wineserver=$(command -v "$w"); break; fi
-done
-
-stage=$(realpath -m "$build/wine")
-rm -rf "$stage"
-mkdir -p "$stage/logs"
-export WINEPREFIX=$stage/prefix WINEDEBUG=-all WINEARCH=win64
-# No desktop, no Mono or Gecko installers, no crash dialog.
-unset DISPLAY WAYLAND_DISPLAY
-export WINEDLLOVERRIDES="mscoree=;mshtml=;winemenubuilder.exe="
-
-fail=0
-ok() { echo "ok: $*"; }
-bad() { echo "FAIL: $*"; fail=1; }
-# Runs a Windows program with a time limit; its output goes to logs/<name>.log. Prints the exit code.
-run() {  # log name, program, arguments...
-  local log=$stage/logs/$1.log rc=0
-  shift
-  timeout 300 "$wine" "$@" >"$log" 2>&1 </dev/null || rc=$?
-  echo "$rc"
-}
-show_log() { sed 's/^/    | /' "$stage/logs/$1.log" | tail -n "${2:-25}"; }
-cleanup() { [ -n "$wineserver" ] && "$wineserver" -k >/dev/null 2>&1 || true; }
-trap cleanup EXIT
-
-echo "== $arch folder $bin; fresh Wine prefix $WINEPREFIX ($("$wine" --version 2>/dev/null || echo wine))"
-rc=$(run wineboot wineboot -i)
-[ "$rc" = 0 ] || { bad "wineboot -i exited $rc"; show_log wineboot; exit 1; }
-# One Wine session for the rest of the stage: a server that stays up between programs keeps the
-# service control manager alive from step to step. Otherwise the session ends whenever no program
-# runs, and a program started while the old server is still saving the registry can meet a manager
-# that has not seen the service just installed.
-if [ -n "$wineserver" ]; then
-  "$wineserver" -w  # the set-up session has ended and saved the registry
-  "$wineserver" -p >/dev/null 2>&1 </dev/null || { bad "wineserver -p failed"; exit 1; }
-fi
-# A crashing program ends at once instead of starting the debugger.
-run aedebug reg delete 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /f >/dev/null
-run winedbg reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null
-
-drive_c=$WINEPREFIX/drive_c
+echo "== $arch folder $bin"
+wine_prefix_start "$arch" "$build/wine"
 # The simulated notebook is a folder of the prefix: C:\txl-machine.
 mkdir -p "$drive_c/txl-machine"
 # Waits run at a twentieth: the bridge's 5 s completion wait is 250 ms. At a hundredth (50 ms) a
