@@ -3,7 +3,7 @@
 # GoogleTest (the library and its sources, which the Windows builds compile), Google Benchmark, the
 # 64- and 32-bit mingw-w64 cross compilers, 64- and 32-bit Wine (with python3 for its serial-line peer) for the
 # Windows stages, and clang 14 with its libFuzzer and sanitizer runtimes (and llvm-symbolizer) for
-# the fuzz targets.
+# the fuzz targets, and wixl and msitools for the Windows Installer packages.
 #
 #   bash scripts/setup.sh [--native]
 #
@@ -16,7 +16,7 @@ need=()
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 packages=(cmake ninja-build g++ googletest libgtest-dev libgmock-dev libbenchmark-dev python3)
 [ "$native" = 1 ] || packages+=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 g++-mingw-w64-i686-posix
-                                binutils-mingw-w64-i686 wine64 clang-14 libclang-rt-14-dev llvm-14)
+                                binutils-mingw-w64-i686 wine64 clang-14 libclang-rt-14-dev llvm-14 wixl msitools)
 for pkg in "${packages[@]}"; do
   have "$pkg" || need+=("$pkg")
 done

@@ -52,11 +52,18 @@ bash scripts/wine-stage.sh build/windows
 
 step "Windows x86 under Wine (installed in SysWOW64)"
 skipped=""
-if dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed"; then
+wine32_ok() { dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed"; }
+if wine32_ok; then
   bash scripts/wine-stage.sh build/windows-x86
 else
   skipped="the x86 Wine stage (32-bit Wine could not be installed; see the set-up's warning)"
   echo "SKIPPED: $skipped"
+fi
+
+step "Windows Installer packages under Wine: install, run, service, repair, upgrade, downgrade refused, uninstall, failed install"
+bash scripts/msi-stage.sh x86 x64
+if ! wine32_ok; then
+  skipped="${skipped:+$skipped; }running the x86 package's programs (no 32-bit Wine)"
 fi
 
 echo
