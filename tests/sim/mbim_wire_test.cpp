@@ -1,0 +1,140 @@
+// MBIM control messages on a byte stream: what a device node or a pseudo-terminal delivers in
+// arbitrary pieces is cut into messages, fragments are joined, and anything else is named.
+#include "sim/mbim/wire.h"
+
+#include <gtest/gtest.h>
+
+#include <numeric>
+
+#include "platform/bytes.h"
+
+namespace sim::mbim {
+namespace {
+
+// Feeds `stream` to a reader `chunk` bytes at a time and the messages to an assembler.
+std::vector<Assembler::Outcome> Read(const Bytes& stream, std::size_t chunk) {
+  StreamReader reader;
+  Assembler assembler;
+  std::vector<Assembler::Outcome> out;
+  for (std::size_t at = 0; at < stream.size(); at += chunk) {
+    reader.Append(std::span(stream).subspan(at, std::min(chunk, stream.size() - at)));
+    Bytes raw;
+    while (reader.Take(&raw) == StreamReader::Result::kMessage) {
+      Assembler::Outcome o = assembler.Feed(raw);
+      if (o.kind != Assembler::Outcome::Kind::kNeedMore) out.push_back(std::move(o));
+    }
+  }
+  return out;
+}
+
+Bytes Joined(const std::vector<Bytes>& fragments) {
+  Bytes all;
+  for (const Bytes& f : fragments) all.insert(all.end(), f.begin(), f.end());
+  return all;
+}
+
+TEST(MbimWire, MessagesSurviveAnyCuttingOfTheStream) {
+  // payload size, the transfer size asked at OPEN, the read size of the stream
+  struct Row {
+    std::size_t payload;
+    std::uint32_t transfer;
+    std::size_t chunk;
+    std::size_t fragments;
+  };
+  for (const Row& row : {Row{0, 4096, 4096, 1}, Row{28, 4096, 1, 1}, Row{4048, 4096, 7, 1}, Row{4049, 4096, 4096, 2},
+                         Row{1448, 64, 13, 34}, Row{1448, 16, 100, 34}, Row{9000, 100000, 4096, 3}}) {
+    Bytes info(row.payload);
+    std::iota(info.begin(), info.end(), std::uint8_t{1});
+    const Uuid service = ToUuid({0x68223D04, 0x9F6C, 0x4E0F, {0x82, 0x2D, 0x28, 0x44, 0x1F, 0xB7, 0x23, 0x40}});
+    const std::vector<Bytes> done = EncodeCommandDone(7, service, 1, Status::kSuccess, info, row.transfer);
+    const std::vector<Bytes> command = EncodeCommand(8, service, 2, CommandType::kSet, info, row.transfer);
+    EXPECT_EQ(done.size(), row.fragments) << row.payload << "/" << row.transfer;
+    const std::uint32_t limit = std::clamp(row.transfer, kMinControlTransfer, kMaxControlTransfer);
+    for (const Bytes& f : done) EXPECT_LE(f.size(), limit);
+
+    Bytes stream = EncodeOpen(6, row.transfer);
+    for (const Bytes& b : {Joined(done), Joined(command), EncodeClose(9)}) stream.insert(stream.end(), b.begin(), b.end());
+    const auto read = Read(stream, row.chunk);
+    ASSERT_EQ(read.size(), 4u);
+    for (const auto& o : read) ASSERT_EQ(o.kind, Assembler::Outcome::Kind::kMessage);
+    EXPECT_EQ(read[0].message.type, MessageType::kOpen);
+    EXPECT_EQ(read[0].message.value, row.transfer);
+    EXPECT_EQ(read[1].message.type, MessageType::kCommandDone);
+    EXPECT_EQ(read[1].message.transaction_id, 7u);
+    EXPECT_EQ(read[1].message.command_type, 0u);  // the status
+    EXPECT_EQ(read[1].message.information, info);
+    EXPECT_EQ(read[2].message.type, MessageType::kCommand);
+    EXPECT_EQ(read[2].message.service, service);
+    EXPECT_EQ(read[2].message.cid, 2u);
+    EXPECT_EQ(read[2].message.command_type, 1u);
+    EXPECT_EQ(read[2].message.information, info);
+    EXPECT_EQ(read[3].message.type, MessageType::kClose);
+    EXPECT_EQ(read[3].message.transaction_id, 9u);
+  }
+}
+
+TEST(MbimWire, BrokenMessagesAreNamedWithTheirTransaction) {
+  const Uuid service = kBasicConnect;
+  const std::vector<Bytes> two = EncodeCommand(5, service, 1, CommandType::kQuery, Bytes(100), 64);
+  auto with = [](Bytes b, std::size_t at, std::uint32_t v) {
+    plat::LeWriter(b).U32(at, v);
+    return b;
+  };
+  const Bytes command = EncodeCommand(3, service, 1, CommandType::kQuery, Bytes(4), 4096)[0];
+  struct Row {
+    const char* what;
+    std::vector<Bytes> messages;
+    ProtocolError error;
+    std::uint32_t tid;
+  };
+  const Row rows[] = {
+      {"unknown message type", {with(EncodeClose(4), 0, 0x99)}, ProtocolError::kUnknown, 4},
+      {"close with a body", {with(Bytes{2, 0, 0, 0, 16, 0, 0, 0, 4, 0, 0, 0, 0, 0, 0, 0}, 0, 2)}, ProtocolError::kLengthMismatch, 4},
+      {"open without its transfer size", {with(EncodeClose(4), 0, 1)}, ProtocolError::kLengthMismatch, 4},
+      {"information length beyond the body", {with(command, 44, 5)}, ProtocolError::kLengthMismatch, 3},
+      {"information length short of the body", {with(command, 44, 3)}, ProtocolError::kLengthMismatch, 3},
+      {"command body too short", {with(with(Bytes(32), 0, 3), 12, 1)}, ProtocolError::kLengthMismatch, 0},
+      {"no fragments", {with(command, 12, 0)}, ProtocolError::kFragmentOutOfSequence, 3},
+      {"fragment beyond the total", {with(command, 16, 1)}, ProtocolError::kFragmentOutOfSequence, 3},
+      {"second fragment first", {two.at(1)}, ProtocolError::kFragmentOutOfSequence, 5},
+      {"a fragment of another transaction", {two.at(0), with(two.at(1), 8, 6)}, ProtocolError::kFragmentOutOfSequence, 6},
+      {"a fragment repeated", {two.at(0), two.at(0), two.at(2)}, ProtocolError::kFragmentOutOfSequence, 5},
+      {"more than a device holds", EncodeCommand(2, service, 1, CommandType::kSet, Bytes(kMaxJoinedBody), 4096),
+       ProtocolError::kMaxTransfer, 2},
+  };
+  for (const Row& row : rows) {
+    Bytes stream;
+    for (Bytes m : row.messages) {
+      if (m.size() >= 8) plat::LeWriter(m).U32(4, static_cast<std::uint32_t>(m.size()));
+      stream.insert(stream.end(), m.begin(), m.end());
+    }
+    const auto read = Read(stream, 4096);
+    ASSERT_FALSE(read.empty()) << row.what;
+    EXPECT_EQ(read.back().kind, Assembler::Outcome::Kind::kError) << row.what;
+    EXPECT_EQ(read.back().error, row.error) << row.what;
+    EXPECT_EQ(read.back().transaction_id, row.tid) << row.what;
+  }
+
+  // A header whose length cannot be: the stream has no boundary left to find.
+  for (std::uint32_t length : {0u, 11u, kMaxControlTransfer + 1}) {
+    StreamReader reader;
+    reader.Append(with(EncodeClose(1), 4, length));
+    Bytes raw;
+    EXPECT_EQ(reader.Take(&raw), StreamReader::Result::kMalformed) << length;
+    EXPECT_EQ(reader.buffered(), 0u);
+  }
+}
+
+TEST(MbimWire, ServiceIdsTravelInTheirTextOrder) {
+  EXPECT_EQ(UuidText(kBasicConnect), "a289cc33-bcbb-8b4f-b6b0-133ec2aae6df");
+  const plat::GUID ms_sar{0x68223D04, 0x9F6C, 0x4E0F, {0x82, 0x2D, 0x28, 0x44, 0x1F, 0xB7, 0x23, 0x40}};
+  EXPECT_EQ(UuidText(ToUuid(ms_sar)), "68223d04-9f6c-4e0f-822d-28441fb72340");
+  const plat::GUID back = ToGuid(ToUuid(ms_sar));
+  EXPECT_EQ(back.Data1, ms_sar.Data1);
+  EXPECT_EQ(back.Data2, ms_sar.Data2);
+  EXPECT_EQ(back.Data3, ms_sar.Data3);
+  EXPECT_TRUE(std::equal(back.Data4, back.Data4 + 8, ms_sar.Data4));
+}
+
+}  // namespace
+}  // namespace sim::mbim
