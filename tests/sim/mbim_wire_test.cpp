@@ -2,6 +2,8 @@
 // arbitrary pieces is cut into messages, fragments are joined, and anything else is named.
 #include "sim/mbim/wire.h"
 
+#include "sim/mbim/endpoint.h"
+
 #include <gtest/gtest.h>
 
 #include <numeric>
@@ -134,6 +136,95 @@ TEST(MbimWire, ServiceIdsTravelInTheirTextOrder) {
   EXPECT_EQ(back.Data2, ms_sar.Data2);
   EXPECT_EQ(back.Data3, ms_sar.Data3);
   EXPECT_TRUE(std::equal(back.Data4, back.Data4 + 8, ms_sar.Data4));
+}
+
+// Answers every command with its own information reversed and status 0, or `status` when set.
+class FakeDevice final : public Device {
+ public:
+  CommandReply Command(const Uuid&, std::uint32_t cid, CommandType, const Bytes& information) override {
+    ++commands;
+    CommandReply r;
+    r.information.assign(information.rbegin(), information.rend());
+    if (cid == 99) r.status = Status::kNoDeviceSupport;
+    return r;
+  }
+  void HostGone() override { ++hosts_gone; }
+  int commands = 0;
+  int hosts_gone = 0;
+};
+
+TEST(MbimEndpoint, AnswersAsTheProtocolSays) {
+  using T = MessageType;
+  auto query = [](std::uint32_t tid, std::uint32_t cid, std::size_t size) {
+    return Joined(EncodeCommand(tid, kBasicConnect, cid, CommandType::kQuery, Bytes(size, 0xAB), 4096));
+  };
+  Bytes bad_type = query(8, 1, 4);
+  plat::LeWriter(bad_type).U32(40, 7);
+  Bytes garbage = EncodeClose(5);
+  plat::LeWriter(garbage).U32(4, 3);
+  struct Reply {
+    T type;
+    std::uint32_t tid;
+    std::uint32_t value;  // status or protocol error
+    std::size_t fragments = 1;
+  };
+  struct Row {
+    const char* what;
+    std::vector<Bytes> host;
+    std::vector<Reply> replies;
+    int commands;
+    int hosts_gone;
+  };
+  const Row rows[] = {
+      {"open, query, close",
+       {EncodeOpen(1, 4096), query(2, 1, 40), EncodeClose(3)},
+       {{T::kOpenDone, 1, 0}, {T::kCommandDone, 2, 0}, {T::kCloseDone, 3, 0}},
+       1, 1},
+      {"a command before open", {query(1, 1, 4)}, {{T::kFunctionError, 1, 5}}, 0, 0},
+      {"the answer in fragments of the size asked at open",
+       {EncodeOpen(1, 64), query(2, 1, 1448)},
+       {{T::kOpenDone, 1, 0}, {T::kCommandDone, 2, 0, 34}},
+       1, 0},
+      {"a transfer size below the least", {EncodeOpen(1, 32), query(2, 1, 4)}, {{T::kOpenDone, 1, 21}, {T::kFunctionError, 2, 5}}, 0, 0},
+      {"a second open: a new host after one that vanished",
+       {EncodeOpen(1, 4096), EncodeOpen(1, 4096), query(2, 99, 0)},
+       {{T::kOpenDone, 1, 0}, {T::kOpenDone, 1, 0}, {T::kCommandDone, 2, 9}},
+       1, 1},
+      {"neither query nor set", {EncodeOpen(1, 4096), bad_type}, {{T::kOpenDone, 1, 0}, {T::kCommandDone, 8, 21}}, 0, 0},
+      {"a device's message sent to the device", {EncodeOpen(1, 4096), EncodeOpenDone(4, Status::kSuccess)},
+       {{T::kOpenDone, 1, 0}, {T::kFunctionError, 4, 6}}, 0, 0},
+      {"an unframeable header, then the host goes on", {EncodeOpen(1, 4096), garbage, query(6, 1, 4)},
+       {{T::kOpenDone, 1, 0}, {T::kFunctionError, 0, 3}, {T::kCommandDone, 6, 0}}, 1, 0},
+  };
+  for (const Row& row : rows) {
+    FakeDevice device;
+    Endpoint endpoint(device);
+    std::vector<Bytes> out;
+    // Each host message in its own write, as a host writes them; the reader may not rely on it.
+    for (const Bytes& m : row.host)
+      for (Bytes& b : endpoint.Receive(m)) out.push_back(std::move(b));
+    Assembler host;
+    std::vector<std::pair<Message, std::size_t>> got;
+    std::size_t fragments = 0;
+    for (const Bytes& b : out) {
+      EXPECT_LE(b.size(), endpoint.max_transfer()) << row.what;
+      ++fragments;
+      const Assembler::Outcome o = host.Feed(b);
+      ASSERT_NE(o.kind, Assembler::Outcome::Kind::kError) << row.what;
+      if (o.kind == Assembler::Outcome::Kind::kMessage) got.emplace_back(o.message, std::exchange(fragments, 0));
+    }
+    ASSERT_EQ(got.size(), row.replies.size()) << row.what;
+    for (std::size_t i = 0; i < got.size(); ++i) {
+      const Message& m = got[i].first;
+      const Reply& want = row.replies[i];
+      EXPECT_EQ(m.type, want.type) << row.what << " #" << i;
+      EXPECT_EQ(m.transaction_id, want.tid) << row.what << " #" << i;
+      EXPECT_EQ(m.type == T::kCommandDone ? m.command_type : m.value, want.value) << row.what << " #" << i;
+      EXPECT_EQ(got[i].second, want.fragments) << row.what << " #" << i;
+    }
+    EXPECT_EQ(device.commands, row.commands) << row.what;
+    EXPECT_EQ(device.hosts_gone, row.hosts_gone) << row.what;
+  }
 }
 
 }  // namespace
