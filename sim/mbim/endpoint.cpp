@@ -61,6 +61,7 @@ void Endpoint::Handle(const Message& m, std::vector<Bytes>& out) {
         reply = device_.Command(m.service, m.cid, static_cast<CommandType>(m.command_type), m.information);
       else
         reply.status = Status::kInvalidParameters;  // neither a query nor a set
+      if (reply.silent) return;
       for (Bytes& f : EncodeCommandDone(m.transaction_id, m.service, m.cid, reply.status, reply.information, max_transfer_))
         out.push_back(std::move(f));
       return;

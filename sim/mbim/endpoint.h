@@ -15,6 +15,9 @@ namespace sim::mbim {
 struct CommandReply {
   Status status = Status::kSuccess;
   Bytes information;
+  // The modem never completed the command: the host hears nothing and times out, as with a modem
+  // that drops a request.
+  bool silent = false;
 };
 
 // The modem behind the channel.

@@ -3,10 +3,14 @@
 #include "sim/mbim/wire.h"
 
 #include "sim/mbim/endpoint.h"
+#include "sim/mbim/sim_device.h"
+#include "sim_fixture.h"
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <numeric>
+#include <optional>
 
 #include "platform/bytes.h"
 
@@ -224,6 +228,85 @@ TEST(MbimEndpoint, AnswersAsTheProtocolSays) {
     }
     EXPECT_EQ(device.commands, row.commands) << row.what;
     EXPECT_EQ(device.hosts_gone, row.hosts_gone) << row.what;
+  }
+}
+
+class MbimSimDeviceTest : public simtest::SimTest {};
+
+// The UTF-16 string at the offset and size found at `pair` of a basic-connect answer.
+std::string StringAt(const Bytes& info, std::size_t pair) {
+  const auto at = plat::ReadU32(info, pair);
+  const auto size = plat::ReadU32(info, pair + 4);
+  std::string out;
+  if (!at || !size || !plat::FieldFits(info.size(), *at, *size)) return "<outside>";
+  for (std::size_t i = *at; i + 1 < *at + *size; i += 2) out.push_back(static_cast<char>(info[i]));
+  return out;
+}
+
+TEST_F(MbimSimDeviceTest, AnswersFromTheSimulatedModem) {
+  const Uuid ms_sar = ToUuid({0x68223D04, 0x9F6C, 0x4E0F, {0x82, 0x2D, 0x28, 0x44, 0x1F, 0xB7, 0x23, 0x40}});
+  const Uuid unknown = ToUuid({0x12345678, 0x1, 0x2, {3, 4, 5, 6, 7, 8, 9, 10}});
+  struct Row {
+    const char* what;
+    const char* faults;
+    Uuid service;
+    std::uint32_t cid;
+    std::optional<Status> status;  // none: the host hears nothing
+    std::function<void(const Bytes&)> check;
+    std::vector<std::string> trace;  // the modem's requests, up to the host's CLOSE
+  };
+  const Row rows[] = {
+      {"device caps: the module's model as hardware information", "", kBasicConnect, kCidDeviceCaps, Status::kSuccess,
+       [](const Bytes& info) {
+         EXPECT_EQ(StringAt(info, 56), "Osprey LTE Module");
+         EXPECT_EQ(StringAt(info, 40).size(), 15u);  // the IMEI
+         EXPECT_FALSE(StringAt(info, 48).empty());   // the firmware
+       },
+       {}},
+      {"ready state", "", kBasicConnect, kCidSubscriberReadyStatus, Status::kSuccess,
+       [](const Bytes& info) { EXPECT_EQ(plat::ReadU32(info, 0), 1u); }, {}},
+      {"device services: basic connect and the modem's four", "", kBasicConnect, kCidDeviceServices, Status::kSuccess,
+       [&](const Bytes& info) {
+         ASSERT_EQ(plat::ReadU32(info, 0), 5u);
+         const auto at = plat::ReadU32(info, 8 + 8 * 1);
+         ASSERT_TRUE(at && plat::FieldFits(info.size(), *at, 28));
+         EXPECT_TRUE(std::equal(ms_sar.begin(), ms_sar.end(), info.begin() + *at));
+         EXPECT_EQ(plat::ReadU32(info, *at + 24), 2u);  // two commands
+       },
+       {}},
+      {"MS SAR configuration, in a session opened for the host", "", ms_sar, 1, Status::kSuccess,
+       [](const Bytes& info) { EXPECT_GE(info.size(), 16u); }, {"open", "query", "close"}},
+      {"a failed query", "fail=ms_sar:query", ms_sar, 1, Status::kFailure, nullptr, {"open", "query", "close"}},
+      {"a dropped query: no answer", "drop=ms_sar:query", ms_sar, 1, std::nullopt, nullptr, {"open", "query", "close"}},
+      {"a service the modem lacks", "", unknown, 1, Status::kNoDeviceSupport, nullptr, {}},
+  };
+  for (const Row& row : rows) {
+    sim::testing::ResetAll();
+    WriteIni(std::string("[faults]\n") + row.faults + "\n");
+    std::vector<Bytes> out;
+    {
+      SimDevice device;
+      Endpoint endpoint(device);
+      Bytes stream = EncodeOpen(1, 4096);
+      const Bytes command = Joined(EncodeCommand(2, row.service, row.cid, CommandType::kQuery, {}, 4096));
+      stream.insert(stream.end(), command.begin(), command.end());
+      out = endpoint.Receive(stream);
+      for (Bytes& b : endpoint.Receive(EncodeClose(3))) out.push_back(std::move(b));
+    }
+    Assembler host;
+    std::vector<Message> got;
+    for (const Bytes& b : out)
+      if (auto o = host.Feed(b); o.kind == Assembler::Outcome::Kind::kMessage) got.push_back(o.message);
+    ASSERT_EQ(got.size(), row.status ? 3u : 2u) << row.what;
+    EXPECT_EQ(got.back().type, MessageType::kCloseDone) << row.what;
+    if (row.status) {
+      EXPECT_EQ(got[1].type, MessageType::kCommandDone) << row.what;
+      EXPECT_EQ(got[1].command_type, static_cast<std::uint32_t>(*row.status)) << row.what;
+      if (row.check) row.check(got[1].information);
+    }
+    std::vector<std::string> ops;
+    for (const auto& r : sim::testing::Requests()) ops.push_back(r.op);
+    EXPECT_EQ(ops, row.trace) << row.what;
   }
 }
 
