@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what building and testing the suite needs, only what is missing: the native toolchain,
-# GoogleTest (the library and its sources, which the Windows builds compile), Google Benchmark, the
+# GoogleTest (the library and its sources, which the Windows builds compile), Google Benchmark,
+# libmbim and its client mbimcli (real modems on Linux, and the check of the simulated MBIM device), the
 # 64- and 32-bit mingw-w64 cross compilers, 64- and 32-bit Wine (with python3 for its serial-line peer) for the
 # Windows stages, and clang 14 with its libFuzzer and sanitizer runtimes (and llvm-symbolizer) for
 # the fuzz targets, and wixl and msitools for the Windows Installer packages.
@@ -14,7 +15,8 @@ native=0
 [ "${1:-}" = --native ] && native=1
 need=()
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
-packages=(cmake ninja-build g++ googletest libgtest-dev libgmock-dev libbenchmark-dev python3)
+packages=(cmake ninja-build g++ googletest libgtest-dev libgmock-dev libbenchmark-dev python3 libmbim-glib-dev
+          libmbim-utils)
 [ "$native" = 1 ] || packages+=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 g++-mingw-w64-i686-posix
                                 binutils-mingw-w64-i686 wine64 clang-14 libclang-rt-14-dev llvm-14 wixl msitools)
 for pkg in "${packages[@]}"; do

@@ -17,6 +17,9 @@ cmake --build --preset default
 step "native tests"
 ctest --preset default
 
+step "the simulated notebook's MBIM device against the public client (mbimcli)"
+bash scripts/mbim-check.sh build/default
+
 step "sanitizer build (asan preset)"
 cmake --preset asan >/dev/null
 cmake --build --preset asan

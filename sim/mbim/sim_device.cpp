@@ -95,7 +95,13 @@ const KnownService kKnownServices[] = {
     {u"{ffffffff-abca-4b11-a4e2-f2fc87f94488}", {1}},     // AT command service
 };
 
+// A known service in the spelling the suite's own libraries use, so that the modem's trace reads
+// the same whichever way the suite reaches it; any other in braces, lower case.
 std::u16string ServiceText(const Uuid& u) {
+  for (const KnownService& k : kKnownServices) {
+    plat::GUID guid{};
+    if (plat::GuidFromString(k.id, &guid) && ToUuid(guid) == u) return k.id;
+  }
   return u"{" + plat::Utf8ToUtf16(UuidText(u)) + u"}";
 }
 

@@ -20,6 +20,9 @@ const char kHelp[] =
     "                           state files; modem.ini, the trace and the registry are kept\n"
     "  set SECTION.KEY=VALUE    edits modem/modem.ini (created when absent), keeping everything else\n"
     "  trace                    modem/trace.jsonl decoded, one line per request\n"
+    "  mbim [--link PATH]       serves the modem as an MBIM device on a pseudo-terminal (Linux):\n"
+    "                           prints the device path first, also links PATH to it, and serves\n"
+    "                           one host after another until SIGTERM or the end of standard input\n"
     "  --help                   this text\n"
     "\n"
     "Exit codes: 0 done, 1 failed, 2 command line refused.\n";
@@ -40,6 +43,7 @@ int main(int argc, char** argv) {
   }
   const std::string& cmd = args[0];
   if (cmd == "set" && args.size() == 2) return txlsim::Set(args[1]);
+  if (cmd == "mbim") return txlsim::Mbim(std::vector<std::string>(args.begin() + 1, args.end()));
   if (cmd == "service") return txlsim::ServiceCommand(std::vector<std::string>(args.begin() + 1, args.end()));
   if (cmd == "set") {
     std::fprintf(stderr, "txlsim: set takes one SECTION.KEY=VALUE (txlsim --help)\n");

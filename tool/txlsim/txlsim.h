@@ -23,6 +23,8 @@ int Reset();
 // arg: SECTION.KEY=VALUE.
 int Set(const std::string& arg);
 int Trace();
+// args: the words after "mbim".
+int Mbim(const std::vector<std::string>& args);
 // args: the words after "service".
 int ServiceCommand(const std::vector<std::string>& args);
 extern const char kServiceHelp[];

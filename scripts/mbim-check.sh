@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# The simulated notebook's MBIM device node against the public MBIM client, mbimcli (Debian's
+# libmbim-utils): `txlsim mbim` is started on a fresh notebook and every query and set the suite's
+# MS SAR and readiness paths use must answer and parse, one host after another, also after a host
+# that vanished without closing, through a fixed link and through libmbim's proxy; the server ends
+# when its standard input closes.
+#
+#   bash scripts/mbim-check.sh [build folder, default build/default]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bin=$(realpath -m "${1:-build/default}/bin")
+[ -x "$bin/txlsim" ] || { echo "FAIL: $bin/txlsim is missing: build the preset first"; exit 1; }
+command -v mbimcli >/dev/null || bash scripts/setup.sh --native
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/txl-mbim.XXXXXX")
+export TXL_MACHINE_DIR=$work/notebook TXL_SIM_TRACE=1 TXL_TIME_SCALE=0.01
+mkdir -p "$TXL_MACHINE_DIR"
+link=$work/wwan0mbim0
+fail=0
+ok() { echo "ok: $*"; }
+bad() { echo "FAIL: $*"; fail=1; }
+
+# The server's standard input is a pipe this script holds: closing it ends the server.
+mkfifo "$work/stdin"
+"$bin/txlsim" mbim --link "$link" <"$work/stdin" >"$work/server.out" 2>"$work/server.err" &
+server=$!
+exec 7>"$work/stdin"
+cleanup() {
+  exec 7>&- 2>/dev/null || true
+  kill "$server" 2>/dev/null || true
+  pkill -f "mbim-proxy" 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+for _ in $(seq 100); do [ -s "$work/server.out" ] && break; sleep 0.1; done
+dev=$(head -1 "$work/server.out")
+if [ -c "$dev" ] && [ "$(readlink "$link")" = "$dev" ]; then ok "txlsim mbim: device $dev, linked from $link"
+else bad "txlsim mbim printed '$dev'"; cat "$work/server.err"; exit 1; fi
+
+n=0
+ask() {  # expected pattern, mbimcli arguments...
+  local want=$1 out
+  shift
+  n=$((n + 1))
+  out=$(timeout 30 mbimcli "$@" 2>&1) || true
+  if grep -qE -- "$want" <<<"$out"; then ok "mbimcli $*: $(grep -oE -- "$want" <<<"$out" | head -1)"
+  else bad "mbimcli $*: expected /$want/"; sed 's/^/    | /' <<<"$out" | head -20; fi
+}
+ask "Hardware info: 'Osprey LTE Module'" -d "$dev" --query-device-caps
+ask "Services: \(5\)" -d "$dev" --query-device-services
+ask "ms-sar" -d "$dev" --query-device-services
+ask "Ready state: 'initialized'" -d "$dev" --query-subscriber-ready-status
+ask "Config states: 1" -d "$dev" --ms-query-sar-config
+ask "Backoff state: disabled" -d "$dev" "--ms-set-sar-config=device,disabled,[{0,0}]"
+ask "Mode: device" -d "$dev" --ms-query-sar-config
+ask "Backoff index: 0" -d "$dev" --ms-query-sar-config
+ask "hysteresis timer: \(3\)" -d "$dev" "--ms-set-transmission-status=enabled,3"
+ask "notification: enabled" -d "$dev" --ms-query-transmission-status
+# A host that leaves without closing; the next one opens afresh.
+timeout 30 mbimcli -d "$dev" --query-device-caps --no-close >/dev/null 2>&1 || true
+ask "Hardware info: 'Osprey LTE Module'" -d "$dev" --query-device-caps
+ask "Hardware info: 'Osprey LTE Module'" -d "$link" --query-device-caps
+ask "Config states: 1" -p -d "$dev" --ms-query-sar-config
+
+# The modem itself changed: the set reached the simulated modem's MS SAR state and its trace.
+sets=$(grep -c '"op":"set".*68223D04-9F6C-4E0F-822D-28441FB72340' "$TXL_MACHINE_DIR/modem/trace.jsonl" || true)
+if [ "$sets" -ge 2 ]; then ok "the modem's trace holds the $sets MS SAR sets"
+else bad "the modem's trace holds $sets MS SAR sets"; fi
+
+exec 7>&-
+for _ in $(seq 100); do kill -0 "$server" 2>/dev/null || break; sleep 0.1; done
+if kill -0 "$server" 2>/dev/null; then bad "txlsim mbim still runs after its standard input closed"
+elif [ -e "$link" ]; then bad "the link $link outlived the server"
+else ok "txlsim mbim ended when its standard input closed, and removed its link"; fi
+
+if [ "$fail" = 0 ]; then echo "mbim check passed ($n mbimcli hosts)"; else echo "mbim check FAILED"; fi
+exit $fail
