@@ -197,7 +197,10 @@ struct SimDevice::State {
   }
 
   void CloseAll() {
-    for (auto& [id, service] : open) Request([&](ULONG* rid) { return service->CloseCommandSession(rid); });
+    for (auto& entry : open) {
+      plat::IMbnDeviceService* service = entry.second.get();
+      Request([&](ULONG* rid) { return service->CloseCommandSession(rid); });
+    }
     open.clear();
   }
 };
