@@ -1,148 +1,15 @@
-// The COM plumbing of the simulator's objects: reference counting and QueryInterface, and the
-// connection points through which the managers reach their event sinks.
+// The simulator's objects use the platform's COM plumbing under the simulator's own names.
 #pragma once
 
-#include <cstddef>
-#include <memory>
-#include <mutex>
-#include <tuple>
-#include <utility>
-#include <vector>
-
-#include "platform/com.h"
+#include "platform/com_object.h"
 
 namespace sim {
 
-// Implements IUnknown for an object exposing the interfaces Ifaces (the first one also answers
-// for IUnknown). Objects start with one reference, owned by whoever created them.
-template <class... Ifaces>
-class ComObject : public Ifaces... {
- public:
-  plat::HRESULT TXL_STDCALL QueryInterface(plat::REFIID riid, void** ppv) override {
-    if (!ppv) return plat::E_POINTER;
-    *ppv = nullptr;
-    if (riid == plat::IID_IUnknown)
-      *ppv = static_cast<plat::IUnknown*>(static_cast<First*>(this));
-    else
-      (void)(Match<Ifaces>(riid, ppv) || ...);
-    if (!*ppv) return plat::E_NOINTERFACE;
-    AddRef();
-    return plat::S_OK;
-  }
-  plat::ULONG TXL_STDCALL AddRef() override { return refs_.Inc(); }
-  plat::ULONG TXL_STDCALL Release() override {
-    const plat::ULONG left = refs_.Dec();
-    if (left == 0) delete this;
-    return left;
-  }
-
- protected:
-  ComObject() = default;
-  virtual ~ComObject() = default;
-  ComObject(const ComObject&) = delete;
-  ComObject& operator=(const ComObject&) = delete;
-
- private:
-  using First = std::tuple_element_t<0, std::tuple<Ifaces...>>;
-  template <class I>
-  bool Match(plat::REFIID riid, void** ppv) {
-    if (riid != I::kIid) return false;
-    *ppv = static_cast<I*>(this);
-    return true;
-  }
-  plat::RefCount refs_;
-};
-
-// Creates an object and hands its first reference to a ComPtr.
-template <class T, class... Args>
-plat::ComPtr<T> MakeCom(Args&&... args) {
-  return plat::ComPtr<T>::Adopt(new T(std::forward<Args>(args)...));
-}
-
-// Copies an interface reference into an out parameter.
-template <class I, class T>
-plat::HRESULT HandOut(const plat::ComPtr<T>& obj, I** out) {
-  if (!out) return plat::E_POINTER;
-  I* p = obj.get();
-  if (p) p->AddRef();
-  *out = p;
-  return plat::S_OK;
-}
-
-// The sinks advised on one connection point. Calls into the sinks hold a lock that Unadvise also
-// takes, so once Unadvise has returned no call reaches that sink any more. The lock is recursive:
-// a sink may advise or unadvise from inside its callback.
-class SinkList {
- public:
-  explicit SinkList(const plat::IID& iid) : iid_(iid) {}
-  ~SinkList();
-  SinkList(const SinkList&) = delete;
-  SinkList& operator=(const SinkList&) = delete;
-
-  const plat::IID& iid() const { return iid_; }
-
-  // Holds the sink's iid_ interface (queried from unk) until Unadvise.
-  plat::HRESULT Advise(plat::IUnknown* unk, plat::DWORD* cookie);
-  plat::HRESULT Unadvise(plat::DWORD cookie);
-  std::size_t size();
-
-  // Calls fn(sink) for every sink advised when it comes to that sink's turn. fn gets the sink as
-  // the IUnknown base of the iid_ interface.
-  template <class Fn>
-  void ForEach(Fn&& fn) {
-    std::lock_guard<std::recursive_mutex> lock(mu_);
-    const auto snapshot = sinks_;
-    for (const auto& [cookie, sink] : snapshot) {
-      if (!Advised(cookie)) continue;  // an earlier sink's callback unadvised it
-      plat::ComPtr<plat::IUnknown> hold = plat::ComPtr<plat::IUnknown>::Share(sink);
-      fn(sink);
-    }
-  }
-
- private:
-  bool Advised(plat::DWORD cookie) const;
-
-  const plat::IID iid_;
-  std::recursive_mutex mu_;
-  std::vector<std::pair<plat::DWORD, plat::IUnknown*>> sinks_;
-  plat::DWORD next_cookie_ = 1;
-};
-
-// The connection points of one manager object.
-class ConnectionPoints {
- public:
-  explicit ConnectionPoints(std::vector<plat::IID> iids);
-  // The list of sinks of an event interface; null when the container has none for it.
-  std::shared_ptr<SinkList> Find(const plat::IID& iid) const;
-  // IConnectionPointContainer::FindConnectionPoint for `container`.
-  plat::HRESULT FindConnectionPoint(plat::IConnectionPointContainer* container, plat::REFIID riid,
-                                    plat::IConnectionPoint** ppCP) const;
-
- private:
-  std::vector<std::shared_ptr<SinkList>> lists_;
-};
-
-// A manager object that is also a connection-point container: the container's two methods over
-// the manager's connection points, the same for every manager. Interfaces are the manager's own
-// ones; IConnectionPointContainer comes last.
-template <class... Interfaces>
-class ConnectionPointContainer : public ComObject<Interfaces..., plat::IConnectionPointContainer> {
- public:
-  plat::HRESULT TXL_STDCALL EnumConnectionPoints(plat::IEnumConnectionPoints** ppEnum) override {
-    if (ppEnum) *ppEnum = nullptr;
-    return plat::E_NOTIMPL;
-  }
-  plat::HRESULT TXL_STDCALL FindConnectionPoint(plat::REFIID riid, plat::IConnectionPoint** ppCP) override {
-    return points_.FindConnectionPoint(this, riid, ppCP);
-  }
-
- protected:
-  // One connection point per event interface.
-  explicit ConnectionPointContainer(std::vector<plat::IID> events) : points_(std::move(events)) {}
-  const ConnectionPoints& points() const { return points_; }
-
- private:
-  ConnectionPoints points_;
-};
+using plat::ComObject;
+using plat::ConnectionPointContainer;
+using plat::ConnectionPoints;
+using plat::HandOut;
+using plat::MakeCom;
+using plat::SinkList;
 
 }  // namespace sim
