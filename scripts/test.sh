@@ -20,6 +20,9 @@ ctest --preset default
 step "the simulated notebook's MBIM device against the public client (mbimcli)"
 bash scripts/mbim-check.sh build/default
 
+step "the Debian package: built (release preset), lintian, installed with apt, run, removed"
+bash scripts/deb-check.sh
+
 step "sanitizer build (asan preset)"
 cmake --preset asan >/dev/null
 cmake --build --preset asan
