@@ -1,0 +1,50 @@
+// One MBIM control device opened through libmbim, directly or through libmbim's proxy (which lets
+// the suite share the device with ModemManager). Every libmbim call runs on the link's own thread,
+// in its own GLib main context; callers on any thread get their answers through callbacks.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/com.h"
+
+namespace plat::mbim_os {
+
+class MbimLink {
+ public:
+  struct Result {
+    HRESULT status = S_OK;
+    std::vector<std::uint8_t> information;
+  };
+  using Done = std::function<void(Result)>;
+
+  // Opens the device at `path`; null, with the reason in *error, when it cannot be opened.
+  static std::shared_ptr<MbimLink> Open(const std::string& path, bool through_proxy, HRESULT* error);
+  ~MbimLink();
+  MbimLink(const MbimLink&) = delete;
+  MbimLink& operator=(const MbimLink&) = delete;
+
+  // Sends one command of `service` and calls `done` once, on the link's thread, with the device's
+  // answer, or with the error of a command the device refused, never answered in time or could not
+  // take because it went away. Nothing waits for ever.
+  void Command(const GUID& service, std::uint32_t cid, bool set, std::vector<std::uint8_t> information, Done done);
+  // The same, waiting for the answer.
+  Result CommandAndWait(const GUID& service, std::uint32_t cid, bool set, std::vector<std::uint8_t> information);
+
+  const std::string& path() const;
+
+  struct State;
+
+ private:
+  explicit MbimLink(std::unique_ptr<State> state);
+  std::unique_ptr<State> state_;
+};
+
+// How long a command may take before it completes as timed out, in seconds (scaled by
+// TXL_TIME_SCALE, at least one).
+std::uint32_t CommandTimeoutSeconds();
+
+}  // namespace plat::mbim_os
