@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <memory>
 #include <mutex>
+#include <new>
+#include <string_view>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -53,6 +55,26 @@ class ComObject : public Ifaces... {
   }
   RefCount refs_;
 };
+
+// Runs the body of a COM method; nothing thrown inside (out of memory, no thread to be had) leaves
+// the method other than as its result.
+template <class Body>
+HRESULT Guard(Body&& body) noexcept {
+  try {
+    return body();
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  } catch (...) {
+    return E_FAIL;
+  }
+}
+
+// A string handed out through a BSTR out parameter.
+inline HRESULT OutString(std::u16string_view text, BSTR* out) {
+  if (!out) return E_POINTER;
+  *out = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+  return *out ? S_OK : E_OUTOFMEMORY;
+}
 
 // Creates an object and hands its first reference to a ComPtr.
 template <class T, class... Args>

@@ -20,7 +20,8 @@ enum class ModemKind {
   kOs,         // the operating system's Mobile Broadband API
 };
 
-// TXL_MODEM: "sim" or "os". POSIX knows only the stand-in; Windows defaults to "os".
+// TXL_MODEM: "sim" or "os". Windows defaults to "os", POSIX to "sim" (its "os" is the machine's MBIM
+// devices through libmbim).
 ModemKind SelectedModem();
 
 struct SimulatedModem {

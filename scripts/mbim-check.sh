@@ -60,6 +60,30 @@ ask "notification: enabled" -d "$dev" --ms-query-transmission-status
 timeout 30 mbimcli -d "$dev" --query-device-caps --no-close >/dev/null 2>&1 || true
 ask "Hardware info: 'Osprey LTE Module'" -d "$dev" --query-device-caps
 ask "Hardware info: 'Osprey LTE Module'" -d "$link" --query-device-caps
+
+# The suite itself through TXL_MODEM=os: the Linux mobile-broadband classes over libmbim reach the
+# device, and the main job writes the same tables as on a notebook whose modem is in the process.
+# Directly first: once libmbim's proxy holds the device, only its clients may use it (two readers of
+# one device would split its answers), as with ModemManager on a real one.
+suite() {  # the suite's own notebook folder, program, arguments...
+  local own=$1
+  shift
+  mkdir -p "$own"
+  TXL_MODEM=os TXL_MBIM_DEVICE=$dev TXL_MACHINE_DIR=$own timeout 120 "$bin/$@" 2>>"$work/suite.err"
+}
+rm -rf "$TXL_MACHINE_DIR/modem/nvm"
+mkdir -p "$work/in-process"
+if TXL_MBIM_PROXY=0 suite "$work/os-main" TxlApply 1 >/dev/null &&
+   TXL_MACHINE_DIR=$work/in-process timeout 120 "$bin/TxlApply" 1 >/dev/null 2>&1 &&
+   diff -r "$TXL_MACHINE_DIR/modem/nvm" "$work/in-process/modem/nvm" >/dev/null; then
+  ok "TxlApply 1 with TXL_MODEM=os (TXL_MBIM_PROXY=0): the modem's NVM equals the in-process run's"
+else bad "TxlApply 1 with TXL_MODEM=os: exit or NVM differs from the in-process run"; fi
+if TXL_MBIM_PROXY=0 suite "$work/os-main" txlctl --json sar | grep -q '"states":\[{"antenna":0,"backoff_index":1}\]'; then
+  ok "txlctl --json sar with TXL_MODEM=os: antenna 0 at back-off index 1 after TxlApply 1"
+else bad "txlctl --json sar with TXL_MODEM=os"; fi
+if suite "$work/os-main" txlctl status | grep -q '^ready: yes'; then
+  ok "txlctl status with TXL_MODEM=os through libmbim's proxy (the default): ready"
+else bad "txlctl status with TXL_MODEM=os through the proxy"; fi
 ask "Config states: 1" -p -d "$dev" --ms-query-sar-config
 
 # The modem itself changed: the set reached the simulated modem's MS SAR state and its trace.
@@ -73,5 +97,6 @@ if kill -0 "$server" 2>/dev/null; then bad "txlsim mbim still runs after its sta
 elif [ -e "$link" ]; then bad "the link $link outlived the server"
 else ok "txlsim mbim ended when its standard input closed, and removed its link"; fi
 
+[ "$fail" = 0 ] || { echo "the suite's standard error:"; sed "s/^/    | /" "$work/suite.err" 2>/dev/null | tail -20; }
 if [ "$fail" = 0 ]; then echo "mbim check passed ($n mbimcli hosts)"; else echo "mbim check FAILED"; fi
 exit $fail

@@ -22,12 +22,6 @@ bool SameId(std::u16string_view a, std::u16string_view b) {
 
 }  // namespace
 
-HRESULT OutString(std::u16string_view text, BSTR* out) {
-  if (!out) return plat::E_POINTER;
-  *out = plat::SysAllocStringLen(text.data(), static_cast<plat::UINT>(text.size()));
-  return *out ? plat::S_OK : plat::E_OUTOFMEMORY;
-}
-
 BSTR AllocUtf8(const std::string& text) {
   const std::u16string wide = plat::Utf8ToUtf16(text);
   return plat::SysAllocStringLen(wide.data(), static_cast<plat::UINT>(wide.size()));

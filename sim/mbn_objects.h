@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "platform/com.h"
+#include "platform/com_object.h"
 #include "sim/modem_config.h"
 
 namespace sim::mbn {
@@ -17,20 +18,8 @@ using plat::BSTR;
 using plat::HRESULT;
 using plat::ULONG;
 
-// Runs the body of a COM method; nothing thrown inside (out of memory, no thread to be had) leaves
-// the method other than as its result.
-template <class Body>
-HRESULT Guard(Body&& body) noexcept {
-  try {
-    return body();
-  } catch (const std::bad_alloc&) {
-    return plat::E_OUTOFMEMORY;
-  } catch (...) {
-    return plat::E_FAIL;
-  }
-}
-
-HRESULT OutString(std::u16string_view text, BSTR* out);
+using plat::Guard;
+using plat::OutString;
 BSTR AllocUtf8(const std::string& text);
 // The interface of the configured modem whose id is `id` (letter case ignored); empty if none.
 std::u16string FindInterface(const ModemConfig& config, std::u16string_view id);

@@ -23,9 +23,9 @@ std::atomic<DevicesFn> g_devices{nullptr};
 // The system's buffer holds 260 characters with the terminator.
 constexpr DWORD kInstanceIdChars = 260;
 
-class SimulatedDeviceList final : public PresentDeviceList {
+class IdList final : public PresentDeviceList {
  public:
-  explicit SimulatedDeviceList(std::vector<std::string> ids) : ids_(std::move(ids)) {}
+  explicit IdList(std::vector<std::string> ids) : ids_(std::move(ids)) {}
   bool Exists(DWORD index) override { return index < ids_.size(); }
   bool InstanceId(DWORD index, std::string* id) override {
     if (index >= ids_.size()) {
@@ -42,6 +42,10 @@ class SimulatedDeviceList final : public PresentDeviceList {
 
 }  // namespace
 
+std::unique_ptr<PresentDeviceList> DeviceListOf(std::vector<std::string> ids) {
+  return std::make_unique<IdList>(std::move(ids));
+}
+
 void RegisterSimulatedModem(const SimulatedModem& modem) {
   g_create.store(modem.create_instance);
   g_devices.store(modem.present_devices);
@@ -57,7 +61,7 @@ HRESULT CreateInstance(const GUID& clsid, const GUID& iid, void** ppv) {
 
 std::unique_ptr<PresentDeviceList> OpenDeviceList() {
   const DevicesFn devices = g_devices.load();
-  return std::make_unique<SimulatedDeviceList>(devices ? devices() : std::vector<std::string>{});
+  return DeviceListOf(devices ? devices() : std::vector<std::string>{});
 }
 
 }  // namespace simulated

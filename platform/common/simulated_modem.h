@@ -2,6 +2,8 @@
 #pragma once
 
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "platform/com.h"
 #include "platform/setup_api.h"
@@ -15,3 +17,10 @@ HRESULT CreateInstance(const GUID& clsid, const GUID& iid, void** ppv);
 std::unique_ptr<PresentDeviceList> OpenDeviceList();
 
 }  // namespace plat::simulated
+
+namespace plat {
+
+// A device list of these instance ids.
+std::unique_ptr<PresentDeviceList> DeviceListOf(std::vector<std::string> ids);
+
+}  // namespace plat

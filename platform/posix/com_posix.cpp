@@ -5,9 +5,11 @@
 #include <new>
 
 #include "common/simulated_modem.h"
+#include "platform/posix/mbim/os_modem.h"
 #include "platform/com.h"
 #include "platform/modem.h"
 #include "platform/process.h"
+#include "platform/text.h"
 
 namespace plat {
 
@@ -239,13 +241,18 @@ void CoUninitialize() {
 
 // ---- Instance creation ------------------------------------------------------------------------------
 
-ModemKind SelectedModem() { return ModemKind::kSimulated; }
+// The simulated notebook unless TXL_MODEM=os asks for the system's MBIM devices.
+ModemKind SelectedModem() {
+  const auto v = GetEnv("TXL_MODEM");
+  return v && EqualsIgnoreCaseAscii(*v, "os") ? ModemKind::kOs : ModemKind::kSimulated;
+}
 
 HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD, REFIID iid, void** ppv) {
   if (!ppv) return E_POINTER;
   *ppv = nullptr;
   if (outer) return CLASS_E_NOAGGREGATION;
   if (t_inits == 0) return CO_E_NOTINITIALIZED;
+  if (SelectedModem() == ModemKind::kOs) return mbim_os::CreateInstance(clsid, iid, ppv);
   return simulated::CreateInstance(clsid, iid, ppv);
 }
 
