@@ -6,7 +6,8 @@
 # The release preset is built first (incrementally). Everything lands in /usr/lib/txl, where the
 # programs find the libraries beside themselves (the control library loads the bridge from the
 # folder of the program that hosts it), with the programs linked from /usr/bin. The dependencies
-# come from the binaries themselves (dpkg-shlibdeps).
+# come from the binaries themselves (dpkg-shlibdeps), with libmbim's proxy, through which the suite
+# shares a real modem with ModemManager.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 out=dist

@@ -28,7 +28,7 @@ cmake --preset asan >/dev/null
 cmake --build --preset asan
 
 step "sanitizer tests"
-ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --preset asan
 
 step "fuzz targets, a few seconds each (fuzz preset: clang, libFuzzer, ASan, UBSan)"

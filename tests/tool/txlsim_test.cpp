@@ -111,7 +111,7 @@ TEST_F(TxlsimTest, MbimDeviceAnswersTheLinuxMobileBroadbandLink) {
   WriteFile(Ini(), "[faults]\nfail=nvm:query\ndrop=at_tunnel:query\n");
   const fs::path out = dir_.path() / "mbim.txt", pid = dir_.path() / "mbim.pid";
   // The server's standard input is held open by `sleep`; its own pid is kept to end it.
-  const std::string start = "cd / && (sleep 120 | env TXL_MACHINE_DIR='" + Machine().string() +
+  const std::string start = "cd / && (sleep 120 </dev/null 2>/dev/null | env TXL_MACHINE_DIR='" + Machine().string() +
                             "' TXL_TIME_SCALE=0.01 '" + std::string(TXLSIM) + "' mbim > '" + out.string() +
                             "' 2>&1 & echo $! > '" + pid.string() + "')";
   ASSERT_EQ(std::system(start.c_str()), 0);
