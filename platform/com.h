@@ -7,8 +7,11 @@
 // objects come from the simulated notebook.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -84,6 +87,12 @@ struct IClassFactory : IUnknown {
 std::u16string GuidToString(const GUID& g);
 // Parses the braced form, any letter case. Returns false for anything else.
 bool GuidFromString(std::u16string_view text, GUID* out);
+
+// A GUID as MBIM carries it on the wire: sixteen bytes in the order its text form reads, unlike the
+// GUID structure, whose first three fields are little-endian in memory.
+using GuidBytes = std::array<std::uint8_t, 16>;
+GuidBytes GuidToBytes(const GUID& g);
+GUID GuidFromBytes(std::span<const std::uint8_t, 16> bytes);
 
 // The COM runtime's own entry points, with their Windows results.
 HRESULT IIDFromString(const char16_t* text, IID* out);           // E_INVALIDARG on bad text

@@ -69,6 +69,27 @@ bool GuidFromString(std::u16string_view s, GUID* out) {
   return true;
 }
 
+GuidBytes GuidToBytes(const GUID& g) {
+  GuidBytes b{};
+  for (std::size_t i = 0; i < 4; ++i) b[i] = static_cast<std::uint8_t>(g.Data1 >> (24 - 8 * i));
+  b[4] = static_cast<std::uint8_t>(g.Data2 >> 8);
+  b[5] = static_cast<std::uint8_t>(g.Data2);
+  b[6] = static_cast<std::uint8_t>(g.Data3 >> 8);
+  b[7] = static_cast<std::uint8_t>(g.Data3);
+  std::memcpy(b.data() + 8, g.Data4, 8);
+  return b;
+}
+
+GUID GuidFromBytes(std::span<const std::uint8_t, 16> b) {
+  GUID g{};
+  g.Data1 = static_cast<std::uint32_t>(b[0]) << 24 | static_cast<std::uint32_t>(b[1]) << 16 |
+            static_cast<std::uint32_t>(b[2]) << 8 | b[3];
+  g.Data2 = static_cast<std::uint16_t>(b[4] << 8 | b[5]);
+  g.Data3 = static_cast<std::uint16_t>(b[6] << 8 | b[7]);
+  std::memcpy(g.Data4, b.data() + 8, 8);
+  return g;
+}
+
 HRESULT IIDFromString(const char16_t* text, IID* out) {
   if (!out) return E_INVALIDARG;
   if (!text) {

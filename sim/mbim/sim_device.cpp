@@ -100,7 +100,7 @@ const KnownService kKnownServices[] = {
 std::u16string ServiceText(const Uuid& u) {
   for (const KnownService& k : kKnownServices) {
     plat::GUID guid{};
-    if (plat::GuidFromString(k.id, &guid) && ToUuid(guid) == u) return k.id;
+    if (plat::GuidFromString(k.id, &guid) && plat::GuidToBytes(guid) == u) return k.id;
   }
   return u"{" + plat::Utf8ToUtf16(UuidText(u)) + u"}";
 }
@@ -260,7 +260,7 @@ CommandReply SimDevice::Command(const Uuid& service, std::uint32_t cid, CommandT
         plat::BStr id(k.id);
         plat::GUID guid{};
         if (plat::Succeeded(s.context->GetDeviceService(id.get(), probe.put())) && plat::GuidFromString(k.id, &guid))
-          offered.push_back({ToUuid(guid), k.cids});
+          offered.push_back({plat::GuidToBytes(guid), k.cids});
       }
       Bytes& out = r.information;
       out.assign(8 + 8 * offered.size(), 0);

@@ -93,27 +93,6 @@ bool ReadBody(MessageType type, const Bytes& body, Message* m) {
 
 }  // namespace
 
-Uuid ToUuid(const plat::GUID& g) {
-  Uuid u{};
-  for (int i = 0; i < 4; ++i) u[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(g.Data1 >> (24 - 8 * i));
-  u[4] = static_cast<std::uint8_t>(g.Data2 >> 8);
-  u[5] = static_cast<std::uint8_t>(g.Data2);
-  u[6] = static_cast<std::uint8_t>(g.Data3 >> 8);
-  u[7] = static_cast<std::uint8_t>(g.Data3);
-  std::copy_n(g.Data4, 8, u.begin() + 8);
-  return u;
-}
-
-plat::GUID ToGuid(const Uuid& u) {
-  plat::GUID g{};
-  g.Data1 = static_cast<std::uint32_t>(u[0]) << 24 | static_cast<std::uint32_t>(u[1]) << 16 |
-            static_cast<std::uint32_t>(u[2]) << 8 | u[3];
-  g.Data2 = static_cast<std::uint16_t>(u[4] << 8 | u[5]);
-  g.Data3 = static_cast<std::uint16_t>(u[6] << 8 | u[7]);
-  std::copy_n(u.begin() + 8, 8, g.Data4);
-  return g;
-}
-
 std::string UuidText(const Uuid& u) {
   char text[37];
   std::snprintf(text, sizeof text, "%02x%02x%02x%02x-%02x%02x-%02x%02x-%02x%02x-%02x%02x%02x%02x%02x%02x", u[0], u[1],

@@ -68,11 +68,8 @@ inline constexpr std::uint32_t kMaxControlTransfer = 4096;
 // a host's endless fragments can make a device hold.
 inline constexpr std::size_t kMaxJoinedBody = 65536;
 
-// A device-service id as it travels: sixteen bytes in the order the text form reads (unlike the
-// Windows GUID structure, whose first three fields are little-endian).
-using Uuid = std::array<std::uint8_t, 16>;
-Uuid ToUuid(const plat::GUID& guid);
-plat::GUID ToGuid(const Uuid& uuid);
+// A device-service id as it travels (plat::GuidToBytes and plat::GuidFromBytes convert).
+using Uuid = plat::GuidBytes;
 // "a289cc33-bcbb-8b4f-b6b0-133ec2aae6df"
 std::string UuidText(const Uuid& uuid);
 

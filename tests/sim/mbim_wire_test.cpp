@@ -51,7 +51,7 @@ TEST(MbimWire, MessagesSurviveAnyCuttingOfTheStream) {
                          Row{1448, 64, 13, 34}, Row{1448, 16, 100, 34}, Row{9000, 100000, 4096, 3}}) {
     Bytes info(row.payload);
     std::iota(info.begin(), info.end(), std::uint8_t{1});
-    const Uuid service = ToUuid({0x68223D04, 0x9F6C, 0x4E0F, {0x82, 0x2D, 0x28, 0x44, 0x1F, 0xB7, 0x23, 0x40}});
+    const Uuid service = plat::GuidToBytes({0x68223D04, 0x9F6C, 0x4E0F, {0x82, 0x2D, 0x28, 0x44, 0x1F, 0xB7, 0x23, 0x40}});
     const std::vector<Bytes> done = EncodeCommandDone(7, service, 1, Status::kSuccess, info, row.transfer);
     const std::vector<Bytes> command = EncodeCommand(8, service, 2, CommandType::kSet, info, row.transfer);
     EXPECT_EQ(done.size(), row.fragments) << row.payload << "/" << row.transfer;
@@ -134,8 +134,8 @@ TEST(MbimWire, BrokenMessagesAreNamedWithTheirTransaction) {
 TEST(MbimWire, ServiceIdsTravelInTheirTextOrder) {
   EXPECT_EQ(UuidText(kBasicConnect), "a289cc33-bcbb-8b4f-b6b0-133ec2aae6df");
   const plat::GUID ms_sar{0x68223D04, 0x9F6C, 0x4E0F, {0x82, 0x2D, 0x28, 0x44, 0x1F, 0xB7, 0x23, 0x40}};
-  EXPECT_EQ(UuidText(ToUuid(ms_sar)), "68223d04-9f6c-4e0f-822d-28441fb72340");
-  const plat::GUID back = ToGuid(ToUuid(ms_sar));
+  EXPECT_EQ(UuidText(plat::GuidToBytes(ms_sar)), "68223d04-9f6c-4e0f-822d-28441fb72340");
+  const plat::GUID back = plat::GuidFromBytes(plat::GuidToBytes(ms_sar));
   EXPECT_EQ(back.Data1, ms_sar.Data1);
   EXPECT_EQ(back.Data2, ms_sar.Data2);
   EXPECT_EQ(back.Data3, ms_sar.Data3);
@@ -244,8 +244,8 @@ std::string StringAt(const Bytes& info, std::size_t pair) {
 }
 
 TEST_F(MbimSimDeviceTest, AnswersFromTheSimulatedModem) {
-  const Uuid ms_sar = ToUuid({0x68223D04, 0x9F6C, 0x4E0F, {0x82, 0x2D, 0x28, 0x44, 0x1F, 0xB7, 0x23, 0x40}});
-  const Uuid unknown = ToUuid({0x12345678, 0x1, 0x2, {3, 4, 5, 6, 7, 8, 9, 10}});
+  const Uuid ms_sar = plat::GuidToBytes({0x68223D04, 0x9F6C, 0x4E0F, {0x82, 0x2D, 0x28, 0x44, 0x1F, 0xB7, 0x23, 0x40}});
+  const Uuid unknown = plat::GuidToBytes({0x12345678, 0x1, 0x2, {3, 4, 5, 6, 7, 8, 9, 10}});
   struct Row {
     const char* what;
     const char* faults;

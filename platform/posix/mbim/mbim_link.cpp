@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstring>
 #include <future>
 #include <mutex>
 #include <set>
@@ -41,13 +42,9 @@ HRESULT FromError(const GError* error) {
 
 MbimUuid ToMbimUuid(const GUID& g) {
   MbimUuid u{};
-  std::uint8_t* b = reinterpret_cast<std::uint8_t*>(&u);
-  for (int i = 0; i < 4; ++i) b[i] = static_cast<std::uint8_t>(g.Data1 >> (24 - 8 * i));
-  b[4] = static_cast<std::uint8_t>(g.Data2 >> 8);
-  b[5] = static_cast<std::uint8_t>(g.Data2);
-  b[6] = static_cast<std::uint8_t>(g.Data3 >> 8);
-  b[7] = static_cast<std::uint8_t>(g.Data3);
-  std::copy_n(g.Data4, 8, b + 8);
+  const GuidBytes bytes = GuidToBytes(g);
+  static_assert(sizeof u == sizeof bytes);
+  std::memcpy(&u, bytes.data(), sizeof u);
   return u;
 }
 

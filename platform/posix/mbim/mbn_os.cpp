@@ -94,16 +94,6 @@ std::u16string StringAt(const std::vector<std::uint8_t>& info, std::size_t pair)
   return out;
 }
 
-GUID GuidAt(const std::vector<std::uint8_t>& b, std::size_t at) {
-  GUID g{};
-  g.Data1 = static_cast<std::uint32_t>(b[at]) << 24 | static_cast<std::uint32_t>(b[at + 1]) << 16 |
-            static_cast<std::uint32_t>(b[at + 2]) << 8 | b[at + 3];
-  g.Data2 = static_cast<std::uint16_t>(b[at + 4] << 8 | b[at + 5]);
-  g.Data3 = static_cast<std::uint16_t>(b[at + 6] << 8 | b[at + 7]);
-  for (int i = 0; i < 8; ++i) g.Data4[i] = b[at + 8 + static_cast<std::size_t>(i)];
-  return g;
-}
-
 struct Device {
   ControlDevice control;
   std::u16string id;
@@ -372,7 +362,8 @@ class DeviceServicesContext final : public ComObject<IMbnDeviceServicesContext> 
       const auto count = ReadU32(r.information, 0);
       for (std::uint32_t i = 0; count && i < *count; ++i) {
         const auto at = ReadU32(r.information, 8 + 8 * static_cast<std::size_t>(i));
-        if (at && FieldFits(r.information.size(), *at, 16)) services_.push_back(GuidAt(r.information, *at));
+        if (at && FieldFits(r.information.size(), *at, 16))
+          services_.push_back(GuidFromBytes(std::span<const std::uint8_t, 16>(r.information.data() + *at, 16)));
       }
       listed_ = true;
     }
