@@ -14,6 +14,18 @@
 
 #include "platform/bytes.h"
 
+#if TXL_HAVE_LIBMBIM
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <thread>
+
+#include "platform/mbim_status.h"
+#include "platform/posix/mbim/mbim_link.h"
+#include "platform/process.h"
+#include "platform/pty.h"
+#endif
+
 namespace sim::mbim {
 namespace {
 
@@ -309,6 +321,152 @@ TEST_F(MbimSimDeviceTest, AnswersFromTheSimulatedModem) {
     EXPECT_EQ(ops, row.trace) << row.what;
   }
 }
+
+#if TXL_HAVE_LIBMBIM
+// The Linux mobile-broadband link (libmbim) against a device that misbehaves as a row says: every
+// command completes, once, with a defined result, and nothing waits longer than the link's time-out.
+enum class Misdeed {
+  kNone,
+  kFragments,                // the answer cut into the smallest fragments a device may send
+  kOtherTransactionFirst,    // an answer to a transaction never asked, then the right one
+  kOnlyOtherTransaction,     // only the answer to a transaction never asked
+  kBusy,                     // the command refused with an MBIM status
+  kFunctionError,            // FUNCTION_ERROR instead of an answer
+  kShortHeader,              // a header whose length is less than a header
+  kOverrunningInformation,   // an answer whose information length runs past its message
+  kVanish,                   // the device goes away mid-request
+};
+
+class MisbehavingDevice {
+ public:
+  explicit MisbehavingDevice(Misdeed misdeed) : pty_(plat::OpenPseudoTerminal()), misdeed_(misdeed) {
+    if (pty_) path_ = pty_->path();
+    thread_ = std::thread([this] { Serve(); });
+  }
+  ~MisbehavingDevice() {
+    stop_ = true;
+    thread_.join();
+  }
+  const std::string& path() const { return path_; }
+
+  static Bytes Information() {
+    Bytes info(300);
+    std::iota(info.begin(), info.end(), std::uint8_t{7});
+    return info;
+  }
+
+ private:
+  void Serve() {
+    StreamReader reader;
+    Assembler assembler;
+    while (!stop_ && pty_) {
+      if (pty_->WaitForInput(1000) != plat::PseudoTerminal::Wait::kData) continue;
+      std::uint8_t buffer[4096];
+      const long n = pty_->Read(buffer, sizeof buffer);
+      if (n <= 0) continue;
+      reader.Append(std::span(buffer, static_cast<std::size_t>(n)));
+      Bytes raw;
+      while (pty_ && reader.Take(&raw) == StreamReader::Result::kMessage) {
+        const Assembler::Outcome o = assembler.Feed(raw);
+        if (o.kind == Assembler::Outcome::Kind::kMessage) Answer(o.message);
+      }
+    }
+  }
+
+  void Send(const Bytes& b) { pty_->Write(b); }
+  void SendAll(const std::vector<Bytes>& fragments) {
+    for (const Bytes& b : fragments) Send(b);
+  }
+
+  void Answer(const Message& m) {
+    if (m.type == MessageType::kOpen) return Send(EncodeOpenDone(m.transaction_id, Status::kSuccess));
+    if (m.type == MessageType::kClose) return Send(EncodeCloseDone(m.transaction_id, Status::kSuccess));
+    if (m.type != MessageType::kCommand) return;
+    const std::uint32_t tid = m.transaction_id;
+    const Bytes info = Information();
+    auto done = [&](std::uint32_t id, Status status, std::uint32_t max) {
+      return EncodeCommandDone(id, m.service, m.cid, status, info, max);
+    };
+    switch (misdeed_) {
+      case Misdeed::kNone: return SendAll(done(tid, Status::kSuccess, kMaxControlTransfer));
+      case Misdeed::kFragments: return SendAll(done(tid, Status::kSuccess, kMinControlTransfer));
+      case Misdeed::kOtherTransactionFirst:
+        SendAll(done(tid + 100, Status::kSuccess, kMaxControlTransfer));
+        return SendAll(done(tid, Status::kSuccess, kMaxControlTransfer));
+      case Misdeed::kOnlyOtherTransaction: return SendAll(done(tid + 100, Status::kSuccess, kMaxControlTransfer));
+      case Misdeed::kBusy: return SendAll(done(tid, Status::kBusy, kMaxControlTransfer));
+      case Misdeed::kFunctionError: return Send(EncodeFunctionError(tid, ProtocolError::kUnknown));
+      case Misdeed::kShortHeader: {
+        Bytes b;
+        plat::AppendU32(b, static_cast<std::uint32_t>(MessageType::kCommandDone));
+        plat::AppendU32(b, 8);
+        plat::AppendU32(b, tid);
+        return Send(b);
+      }
+      case Misdeed::kOverrunningInformation: {
+        Bytes b = done(tid, Status::kSuccess, kMaxControlTransfer).front();
+        b[44] = 0xFF;  // the information length, 300 in truth
+        b[45] = 0x7F;
+        return Send(b);
+      }
+      case Misdeed::kVanish: pty_.reset(); return;
+    }
+  }
+
+  std::unique_ptr<plat::PseudoTerminal> pty_;
+  std::string path_;
+  Misdeed misdeed_;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+TEST(MbimLinkFaults, EveryCommandCompletesWithADefinedResult) {
+  plat::SetEnv("TXL_TIME_SCALE", "0.01");  // the link's time-outs at their least, one second
+  const plat::GUID ms_sar = {0x68223D04, 0x9F6C, 0x4E0F, {0x82, 0x2D, 0x28, 0x44, 0x1F, 0xB7, 0x23, 0x40}};
+  const plat::HRESULT timed_out = plat::HresultFromWin32(1460), gone = plat::HresultFromWin32(1167);
+  const struct {
+    Misdeed misdeed;
+    plat::HRESULT result;
+    bool answered;  // with the device's information
+  } rows[] = {
+      {Misdeed::kNone, plat::S_OK, true},
+      {Misdeed::kFragments, plat::S_OK, true},
+      {Misdeed::kOtherTransactionFirst, plat::S_OK, true},
+      {Misdeed::kOnlyOtherTransaction, timed_out, false},
+      {Misdeed::kBusy, plat::HresultFromMbimStatus(1), false},
+      {Misdeed::kFunctionError, plat::E_FAIL, false},
+      // libmbim drops what it cannot read; the command then times out.
+      {Misdeed::kShortHeader, timed_out, false},
+      {Misdeed::kOverrunningInformation, timed_out, false},
+      // At once, not as a time-out; and so is every command after it.
+      {Misdeed::kVanish, gone, false},
+  };
+  const auto limit = std::chrono::seconds(plat::mbim_os::CommandTimeoutSeconds() + 3);
+  for (const auto& row : rows) {
+    const int n = static_cast<int>(row.misdeed);
+    MisbehavingDevice device(row.misdeed);
+    ASSERT_FALSE(device.path().empty());
+    plat::HRESULT opened = plat::E_FAIL;
+    auto link = plat::mbim_os::MbimLink::Open(device.path(), false, &opened);
+    ASSERT_TRUE(link) << "row " << n << std::hex << " open " << opened;
+    // Twice: what follows a misdeed on the same link is as defined as the misdeed.
+    for (int round = 0; round < 2; ++round) {
+      auto calls = std::make_shared<std::atomic<int>>(0);
+      auto answer = std::make_shared<std::promise<plat::mbim_os::MbimLink::Result>>();
+      std::future<plat::mbim_os::MbimLink::Result> result = answer->get_future();
+      link->Command(ms_sar, 1, false, {}, [calls, answer](plat::mbim_os::MbimLink::Result r) {
+        if ((*calls)++ == 0) answer->set_value(std::move(r));
+      });
+      ASSERT_EQ(result.wait_for(limit), std::future_status::ready) << "row " << n << " round " << round;
+      const auto r = result.get();
+      EXPECT_EQ(r.status, row.result) << "row " << n << " round " << round << std::hex << " status " << r.status;
+      EXPECT_EQ(r.information, row.answered ? MisbehavingDevice::Information() : Bytes{}) << "row " << n;
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      EXPECT_EQ(calls->load(), 1) << "row " << n << ": completed more than once";
+    }
+  }
+}
+#endif
 
 }  // namespace
 }  // namespace sim::mbim

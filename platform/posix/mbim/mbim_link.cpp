@@ -81,7 +81,10 @@ struct MbimLink::State {
   GMainContext* context = nullptr;
   GMainLoop* loop = nullptr;
   std::thread thread;
-  MbimDevice* device = nullptr;  // touched on the link's thread only
+  // Touched on the link's thread only:
+  MbimDevice* device = nullptr;
+  bool removed = false;
+  std::set<GCancellable*> pending;  // commands sent and not yet answered
 
   // Runs fn on the link's thread.
   void Invoke(std::function<void()> fn) {
@@ -104,6 +107,15 @@ void Opened(GObject* source, GAsyncResult* res, gpointer data) {
   if (error) g_error_free(error);
 }
 
+// libmbim gives up on a device that went away without failing the commands it had in flight; they
+// would wait out their time-out. They end now, as on Windows, where a removed device's requests
+// complete at once.
+void Removed(MbimDevice*, gpointer data) {
+  auto* s = static_cast<MbimLink::State*>(data);
+  s->removed = true;
+  for (GCancellable* c : s->pending) g_cancellable_cancel(c);
+}
+
 void Created(GObject*, GAsyncResult* res, gpointer data) {
   auto* o = static_cast<Opening*>(data);
   GError* error = nullptr;
@@ -113,12 +125,19 @@ void Created(GObject*, GAsyncResult* res, gpointer data) {
     if (error) g_error_free(error);
     return;
   }
+  g_signal_connect(o->state->device, MBIM_DEVICE_SIGNAL_REMOVED, G_CALLBACK(Removed), o->state);
   const auto flags = o->state->proxy ? MBIM_DEVICE_OPEN_FLAGS_PROXY : MBIM_DEVICE_OPEN_FLAGS_NONE;
   mbim_device_open_full(o->state->device, flags, ScaledSeconds(kOpenTimeoutS), nullptr, Opened, o);
 }
 
 struct Pending {
+  MbimLink::State* state;
+  GCancellable* cancel;
   MbimLink::Done done;
+  ~Pending() {
+    state->pending.erase(cancel);
+    g_object_unref(cancel);
+  }
 };
 
 void Answered(GObject* source, GAsyncResult* res, gpointer data) {
@@ -199,7 +218,7 @@ void MbimLink::Command(const GUID& service, std::uint32_t cid, bool set, std::ve
                        Done done) {
   State* s = state_.get();
   s->Invoke([s, service, cid, set, information = std::move(information), done = std::move(done)]() mutable {
-    if (!s->device) {
+    if (!s->device || s->removed) {
       done(Result{kDeviceGone, {}});
       return;
     }
@@ -207,7 +226,9 @@ void MbimLink::Command(const GUID& service, std::uint32_t cid, bool set, std::ve
                                                     cid, set ? MBIM_MESSAGE_COMMAND_TYPE_SET : MBIM_MESSAGE_COMMAND_TYPE_QUERY);
     if (!information.empty())
       mbim_message_command_append(message, information.data(), static_cast<guint32>(information.size()));
-    mbim_device_command(s->device, message, CommandTimeoutSeconds(), nullptr, Answered, new Pending{std::move(done)});
+    auto* pending = new Pending{s, g_cancellable_new(), std::move(done)};
+    s->pending.insert(pending->cancel);
+    mbim_device_command(s->device, message, CommandTimeoutSeconds(), pending->cancel, Answered, pending);
     mbim_message_unref(message);
   });
 }
