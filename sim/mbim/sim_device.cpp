@@ -245,8 +245,14 @@ CommandReply SimDevice::Command(const Uuid& service, std::uint32_t cid, CommandT
     if (cid == kCidSubscriberReadyStatus) {
       plat::MBN_READY_STATE ready = plat::MBN_READY_STATE_OFF;
       if (const HRESULT hr = s.iface->GetReadyState(&ready); plat::Failed(hr)) return Failure(hr);
-      r.information.assign(28, 0);  // no subscriber id, ICCID or telephone number
+      r.information.assign(28, 0);  // no telephone numbers
       plat::LeWriter(r.information).U32(0, static_cast<std::uint32_t>(ready));
+      plat::ComPtr<plat::IMbnSubscriberInformation> subscriber;
+      if (plat::Succeeded(s.iface->GetSubscriberInformation(subscriber.put())) && subscriber) {
+        plat::BStr id, iccid;
+        if (plat::Succeeded(subscriber->get_SubscriberID(id.put()))) AppendString(r.information, 4, id.get());
+        if (plat::Succeeded(subscriber->get_SimIccID(iccid.put()))) AppendString(r.information, 12, iccid.get());
+      }
       return r;
     }
     if (cid == kCidDeviceServices) {

@@ -4,6 +4,7 @@
 
 #include "sim/mbim/endpoint.h"
 #include "sim/mbim/sim_device.h"
+#include "services_test_support.h"
 #include "sim_fixture.h"
 
 #include <gtest/gtest.h>
@@ -21,7 +22,9 @@
 #include <thread>
 
 #include "platform/mbim_status.h"
+#include "platform/posix/mbim/devices.h"
 #include "platform/posix/mbim/mbim_link.h"
+#include "platform/posix/mbim/os_modem.h"
 #include "platform/process.h"
 #include "platform/pty.h"
 #endif
@@ -275,8 +278,13 @@ TEST_F(MbimSimDeviceTest, AnswersFromTheSimulatedModem) {
          EXPECT_FALSE(StringAt(info, 48).empty());   // the firmware
        },
        {}},
-      {"ready state", "", kBasicConnect, kCidSubscriberReadyStatus, Status::kSuccess,
-       [](const Bytes& info) { EXPECT_EQ(plat::ReadU32(info, 0), 1u); }, {}},
+      {"ready state, subscriber and SIM", "", kBasicConnect, kCidSubscriberReadyStatus, Status::kSuccess,
+       [](const Bytes& info) {
+         EXPECT_EQ(plat::ReadU32(info, 0), 1u);
+         EXPECT_EQ(StringAt(info, 4), "310410123456789");
+         EXPECT_EQ(StringAt(info, 12), "89014103211118510720");
+       },
+       {}},
       {"device services: basic connect and the modem's four", "", kBasicConnect, kCidDeviceServices, Status::kSuccess,
        [&](const Bytes& info) {
          ASSERT_EQ(plat::ReadU32(info, 0), 5u);
@@ -337,88 +345,105 @@ enum class Misdeed {
   kVanish,                   // the device goes away mid-request
 };
 
-class MisbehavingDevice {
+// An MBIM device node on a pseudo-terminal: `serve` gets what the host writes, in whatever pieces
+// it arrives, and answers through Send.
+class PtyDevice {
  public:
-  explicit MisbehavingDevice(Misdeed misdeed) : pty_(plat::OpenPseudoTerminal()), misdeed_(misdeed) {
+  using Serve = std::function<void(PtyDevice&, std::span<const std::uint8_t>)>;
+  explicit PtyDevice(Serve serve) : pty_(plat::OpenPseudoTerminal()), serve_(std::move(serve)) {
     if (pty_) path_ = pty_->path();
-    thread_ = std::thread([this] { Serve(); });
+    thread_ = std::thread([this] {
+      plat::CoInitializeEx(nullptr, plat::COINIT_MULTITHREADED);  // a simulated modem behind it
+      Loop();
+      plat::CoUninitialize();
+    });
   }
-  ~MisbehavingDevice() {
+  ~PtyDevice() {
     stop_ = true;
     thread_.join();
   }
   const std::string& path() const { return path_; }
-
-  static Bytes Information() {
-    Bytes info(300);
-    std::iota(info.begin(), info.end(), std::uint8_t{7});
-    return info;
+  void Send(const Bytes& b) {
+    if (pty_) pty_->Write(b);
   }
+  // The device goes away: its node closes under the host.
+  void Vanish() { pty_.reset(); }
 
  private:
-  void Serve() {
-    StreamReader reader;
-    Assembler assembler;
+  void Loop() {
     while (!stop_ && pty_) {
-      if (pty_->WaitForInput(1000) != plat::PseudoTerminal::Wait::kData) continue;
+      if (pty_->WaitForInput(1000) != plat::PseudoTerminal::Wait::kData) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));  // no host yet, or stdin closed
+        continue;
+      }
       std::uint8_t buffer[4096];
       const long n = pty_->Read(buffer, sizeof buffer);
-      if (n <= 0) continue;
-      reader.Append(std::span(buffer, static_cast<std::size_t>(n)));
-      Bytes raw;
-      while (pty_ && reader.Take(&raw) == StreamReader::Result::kMessage) {
-        const Assembler::Outcome o = assembler.Feed(raw);
-        if (o.kind == Assembler::Outcome::Kind::kMessage) Answer(o.message);
-      }
-    }
-  }
-
-  void Send(const Bytes& b) { pty_->Write(b); }
-  void SendAll(const std::vector<Bytes>& fragments) {
-    for (const Bytes& b : fragments) Send(b);
-  }
-
-  void Answer(const Message& m) {
-    if (m.type == MessageType::kOpen) return Send(EncodeOpenDone(m.transaction_id, Status::kSuccess));
-    if (m.type == MessageType::kClose) return Send(EncodeCloseDone(m.transaction_id, Status::kSuccess));
-    if (m.type != MessageType::kCommand) return;
-    const std::uint32_t tid = m.transaction_id;
-    const Bytes info = Information();
-    auto done = [&](std::uint32_t id, Status status, std::uint32_t max) {
-      return EncodeCommandDone(id, m.service, m.cid, status, info, max);
-    };
-    switch (misdeed_) {
-      case Misdeed::kNone: return SendAll(done(tid, Status::kSuccess, kMaxControlTransfer));
-      case Misdeed::kFragments: return SendAll(done(tid, Status::kSuccess, kMinControlTransfer));
-      case Misdeed::kOtherTransactionFirst:
-        SendAll(done(tid + 100, Status::kSuccess, kMaxControlTransfer));
-        return SendAll(done(tid, Status::kSuccess, kMaxControlTransfer));
-      case Misdeed::kOnlyOtherTransaction: return SendAll(done(tid + 100, Status::kSuccess, kMaxControlTransfer));
-      case Misdeed::kBusy: return SendAll(done(tid, Status::kBusy, kMaxControlTransfer));
-      case Misdeed::kFunctionError: return Send(EncodeFunctionError(tid, ProtocolError::kUnknown));
-      case Misdeed::kShortHeader: {
-        Bytes b;
-        plat::AppendU32(b, static_cast<std::uint32_t>(MessageType::kCommandDone));
-        plat::AppendU32(b, 8);
-        plat::AppendU32(b, tid);
-        return Send(b);
-      }
-      case Misdeed::kOverrunningInformation: {
-        Bytes b = done(tid, Status::kSuccess, kMaxControlTransfer).front();
-        b[44] = 0xFF;  // the information length, 300 in truth
-        b[45] = 0x7F;
-        return Send(b);
-      }
-      case Misdeed::kVanish: pty_.reset(); return;
+      if (n > 0) serve_(*this, std::span(buffer, static_cast<std::size_t>(n)));
     }
   }
 
   std::unique_ptr<plat::PseudoTerminal> pty_;
   std::string path_;
-  Misdeed misdeed_;
+  Serve serve_;
   std::atomic<bool> stop_{false};
   std::thread thread_;
 };
+
+Bytes SomeInformation() {
+  Bytes info(300);
+  std::iota(info.begin(), info.end(), std::uint8_t{7});
+  return info;
+}
+
+// A device that opens and closes as it should and answers every command with `misdeed`.
+PtyDevice::Serve Misbehaving(Misdeed misdeed) {
+  auto reader = std::make_shared<StreamReader>();
+  auto assembler = std::make_shared<Assembler>();
+  return [=](PtyDevice& device, std::span<const std::uint8_t> bytes) {
+    reader->Append(bytes);
+    Bytes raw;
+    while (reader->Take(&raw) == StreamReader::Result::kMessage) {
+      const Assembler::Outcome o = assembler->Feed(raw);
+      if (o.kind != Assembler::Outcome::Kind::kMessage) continue;
+      const Message& m = o.message;
+      const std::uint32_t tid = m.transaction_id;
+      if (m.type == MessageType::kOpen) device.Send(EncodeOpenDone(tid, Status::kSuccess));
+      if (m.type == MessageType::kClose) device.Send(EncodeCloseDone(tid, Status::kSuccess));
+      if (m.type != MessageType::kCommand) continue;
+      auto send_done = [&](std::uint32_t id, Status status, std::uint32_t max) {
+        for (const Bytes& b : EncodeCommandDone(id, m.service, m.cid, status, SomeInformation(), max)) device.Send(b);
+      };
+      switch (misdeed) {
+        case Misdeed::kNone: send_done(tid, Status::kSuccess, kMaxControlTransfer); break;
+        case Misdeed::kFragments: send_done(tid, Status::kSuccess, kMinControlTransfer); break;
+        case Misdeed::kOtherTransactionFirst:
+          send_done(tid + 100, Status::kSuccess, kMaxControlTransfer);
+          send_done(tid, Status::kSuccess, kMaxControlTransfer);
+          break;
+        case Misdeed::kOnlyOtherTransaction: send_done(tid + 100, Status::kSuccess, kMaxControlTransfer); break;
+        case Misdeed::kBusy: send_done(tid, Status::kBusy, kMaxControlTransfer); break;
+        case Misdeed::kFunctionError: device.Send(EncodeFunctionError(tid, ProtocolError::kUnknown)); break;
+        case Misdeed::kShortHeader: {
+          Bytes b;
+          plat::AppendU32(b, static_cast<std::uint32_t>(MessageType::kCommandDone));
+          plat::AppendU32(b, 8);
+          plat::AppendU32(b, tid);
+          device.Send(b);
+          break;
+        }
+        case Misdeed::kOverrunningInformation: {
+          Bytes b = EncodeCommandDone(tid, m.service, m.cid, Status::kSuccess, SomeInformation(), kMaxControlTransfer)
+                        .front();
+          b[44] = 0xFF;  // the information length, 300 in truth
+          b[45] = 0x7F;
+          device.Send(b);
+          break;
+        }
+        case Misdeed::kVanish: device.Vanish(); return;
+      }
+    }
+  };
+}
 
 TEST(MbimLinkFaults, EveryCommandCompletesWithADefinedResult) {
   plat::SetEnv("TXL_TIME_SCALE", "0.01");  // the link's time-outs at their least, one second
@@ -444,7 +469,7 @@ TEST(MbimLinkFaults, EveryCommandCompletesWithADefinedResult) {
   const auto limit = std::chrono::seconds(plat::mbim_os::CommandTimeoutSeconds() + 3);
   for (const auto& row : rows) {
     const int n = static_cast<int>(row.misdeed);
-    MisbehavingDevice device(row.misdeed);
+    PtyDevice device(Misbehaving(row.misdeed));
     ASSERT_FALSE(device.path().empty());
     plat::HRESULT opened = plat::E_FAIL;
     auto link = plat::mbim_os::MbimLink::Open(device.path(), false, &opened);
@@ -460,11 +485,87 @@ TEST(MbimLinkFaults, EveryCommandCompletesWithADefinedResult) {
       ASSERT_EQ(result.wait_for(limit), std::future_status::ready) << "row " << n << " round " << round;
       const auto r = result.get();
       EXPECT_EQ(r.status, row.result) << "row " << n << " round " << round << std::hex << " status " << r.status;
-      EXPECT_EQ(r.information, row.answered ? MisbehavingDevice::Information() : Bytes{}) << "row " << n;
+      EXPECT_EQ(r.information, row.answered ? SomeInformation() : Bytes{}) << "row " << n;
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
       EXPECT_EQ(calls->load(), 1) << "row " << n << ": completed more than once";
     }
   }
+}
+// The Linux mobile-broadband classes (libmbim) reaching the simulated modem through its MBIM device
+// node answer as the simulated stack does in-process: the same interface, the same completions.
+class MbimLinuxStackTest : public simtest::SimTest {};
+
+TEST_F(MbimLinuxStackTest, AnswersAsTheInProcessStackDoes) {
+  SimDevice modem;
+  Endpoint endpoint(modem);
+  PtyDevice node([&](PtyDevice& device, std::span<const std::uint8_t> bytes) {
+    for (const Bytes& b : endpoint.Receive(bytes)) device.Send(b);
+  });
+  ASSERT_FALSE(node.path().empty());
+  plat::SetEnv("TXL_MBIM_DEVICE", node.path().c_str());
+  plat::SetEnv("TXL_MBIM_PROXY", "0");
+  const simtest::ServiceClient::Creator os = plat::mbim_os::CreateInstance;
+  const std::u16string os_interface = plat::mbim_os::InterfaceIdFor(node.path());
+
+  {  // the interface: capabilities, readiness, SIM
+    plat::ComPtr<plat::IMbnInterfaceManager> manager;
+    ASSERT_EQ(plat::S_OK, os(plat::CLSID_MbnInterfaceManager, plat::IID_IMbnInterfaceManager, manager.put_void()));
+    plat::ComPtr<plat::IMbnInterface> iface;
+    ASSERT_EQ(plat::S_OK, manager->GetInterface(os_interface.c_str(), iface.put()));
+    plat::MBN_INTERFACE_CAPS caps{};
+    ASSERT_EQ(plat::S_OK, iface->GetInterfaceCapability(&caps));
+    EXPECT_EQ(std::u16string(caps.model), u"Osprey LTE Module");
+    EXPECT_EQ(std::u16string(caps.deviceID).size(), 15u);
+    plat::FreeInterfaceCaps(&caps);
+    plat::MBN_READY_STATE ready = plat::MBN_READY_STATE_OFF;
+    EXPECT_EQ(plat::S_OK, iface->GetReadyState(&ready));
+    EXPECT_EQ(ready, plat::MBN_READY_STATE_INITIALIZED);
+    plat::ComPtr<plat::IMbnSubscriberInformation> subscriber;
+    ASSERT_EQ(plat::S_OK, iface->GetSubscriberInformation(subscriber.put()));
+    plat::BStr iccid;
+    EXPECT_EQ(plat::S_OK, subscriber->get_SimIccID(iccid.put()));
+    EXPECT_EQ(iccid.str(), u"89014103211118510720");
+  }
+
+  auto words = [](std::initializer_list<std::uint32_t> w) {
+    Bytes b;
+    for (std::uint32_t v : w) plat::AppendU32(b, v);
+    return b;
+  };
+  const struct {
+    const char* what;
+    bool set;
+    std::uint32_t cid;
+    Bytes data;
+  } rows[] = {
+      {"MS SAR configuration", false, 1, {}},
+      {"a back-off index set", true, 1, words({1, 1, 1, 20, 8, 0, 3})},
+      {"the configuration after it", false, 1, {}},
+      {"a set whose pair points past the end", true, 1, words({1, 1, 1, 24, 8, 0, 3})},
+      {"transmission status set", true, 2, words({1, 3})},
+      {"transmission status", false, 2, {}},
+  };
+  simtest::ServiceClient in_process(simtest::kMsSarId);
+  simtest::ServiceClient linux_stack(simtest::kMsSarId, os, os_interface);
+  for (const auto& row : rows) {
+    const simtest::Delivered want = row.set ? in_process.Set(row.cid, row.data) : in_process.Query(row.cid, row.data);
+    const simtest::Delivered got = row.set ? linux_stack.Set(row.cid, row.data) : linux_stack.Query(row.cid, row.data);
+    EXPECT_EQ(got.kind, want.kind) << row.what;
+    EXPECT_EQ(got.status, want.status) << row.what << std::hex << " " << got.status << " " << want.status;
+    EXPECT_EQ(got.data, want.data) << row.what;
+  }
+
+  plat::ComPtr<plat::IMbnDeviceServicesManager> manager;
+  ASSERT_EQ(plat::S_OK, os(plat::CLSID_MbnDeviceServicesManager, plat::IID_IMbnDeviceServicesManager,
+                           manager.put_void()));
+  plat::ComPtr<plat::IMbnDeviceServicesContext> context;
+  plat::BStr iface(os_interface);
+  ASSERT_EQ(plat::S_OK, manager->GetDeviceServicesContext(iface.get(), context.put()));
+  plat::ComPtr<plat::IMbnDeviceService> absent;
+  plat::BStr absent_id(u"{12345678-0001-0002-0304-05060708090A}");
+  EXPECT_EQ(plat::HresultFromWin32(1168), context->GetDeviceService(absent_id.get(), absent.put()));  // not found
+  plat::SetEnv("TXL_MBIM_DEVICE", nullptr);
+  plat::SetEnv("TXL_MBIM_PROXY", nullptr);
 }
 #endif
 

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <string>
 #include <vector>
 
 #include "sim/modem_config.h"
@@ -12,9 +14,19 @@ namespace simtest {
 
 class ServiceClient {
  public:
+  // Makes the stack's classes: the system's (the simulated modem in-process) unless a test names
+  // another stack.
+  using Creator = std::function<plat::HRESULT(const plat::CLSID&, const plat::IID&, void**)>;
+
   // Reads modem.ini now: write it before.
-  explicit ServiceClient(const char16_t* service_id) {
-    manager_ = Create<plat::IMbnDeviceServicesManager>(plat::CLSID_MbnDeviceServicesManager);
+  explicit ServiceClient(const char16_t* service_id, const Creator& create = nullptr,
+                         std::u16string interface_id = sim::InterfaceId(0)) {
+    if (create) {
+      EXPECT_EQ(plat::S_OK, create(plat::CLSID_MbnDeviceServicesManager, plat::IID_IMbnDeviceServicesManager,
+                                   manager_.put_void()));
+    } else {
+      manager_ = Create<plat::IMbnDeviceServicesManager>(plat::CLSID_MbnDeviceServicesManager);
+    }
     if (!manager_) return;
     plat::ComPtr<plat::IConnectionPointContainer> container;
     EXPECT_EQ(plat::S_OK, manager_.As(&container));
@@ -22,7 +34,7 @@ class ServiceClient {
     sink_ = plat::ComPtr<RecordingSink>::Adopt(new RecordingSink);
     EXPECT_EQ(plat::S_OK, point_->Advise(sink_.get(), &cookie_));
     plat::ComPtr<plat::IMbnDeviceServicesContext> context;
-    plat::BStr iface(sim::InterfaceId(0));
+    plat::BStr iface(interface_id);
     EXPECT_EQ(plat::S_OK, manager_->GetDeviceServicesContext(iface.get(), context.put()));
     plat::BStr id(service_id);
     if (!context) return;

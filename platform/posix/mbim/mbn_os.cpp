@@ -112,6 +112,23 @@ bool SameId(std::u16string_view a, std::u16string_view b) {
 
 // ---- Interfaces -----------------------------------------------------------------------------------
 
+// What the device answered about its SIM when it was asked.
+class SubscriberInformation final : public ComObject<IMbnSubscriberInformation> {
+ public:
+  SubscriberInformation(std::u16string subscriber, std::u16string iccid)
+      : subscriber_(std::move(subscriber)), iccid_(std::move(iccid)) {}
+  HRESULT TXL_STDCALL get_SubscriberID(BSTR* out) override { return OutString(subscriber_, out); }
+  HRESULT TXL_STDCALL get_SimIccID(BSTR* out) override { return OutString(iccid_, out); }
+  HRESULT TXL_STDCALL get_TelephoneNumbers(SAFEARRAY** out) override {
+    if (out) *out = nullptr;
+    return E_NOTIMPL;
+  }
+
+ private:
+  std::u16string subscriber_;
+  std::u16string iccid_;
+};
+
 class Interface final : public ComObject<IMbnInterface> {
  public:
   Interface(Device device, std::shared_ptr<MbimLink> link) : device_(std::move(device)), link_(std::move(link)) {}
@@ -147,8 +164,14 @@ class Interface final : public ComObject<IMbnInterface> {
     });
   }
   HRESULT TXL_STDCALL GetSubscriberInformation(IMbnSubscriberInformation** out) override {
-    if (out) *out = nullptr;
-    return E_NOTIMPL;
+    return Guard([&]() -> HRESULT {
+      if (!out) return E_POINTER;
+      *out = nullptr;
+      const MbimLink::Result r = link_->CommandAndWait(kBasicConnect, kCidReadyStatus, false, {});
+      if (Failed(r.status)) return r.status;
+      if (r.information.size() < 28) return E_FAIL;
+      return HandOut(MakeCom<SubscriberInformation>(StringAt(r.information, 4), StringAt(r.information, 12)), out);
+    });
   }
   HRESULT TXL_STDCALL GetReadyState(MBN_READY_STATE* ready) override {
     return Guard([&]() -> HRESULT {
