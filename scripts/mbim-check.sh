@@ -2,8 +2,9 @@
 # The simulated notebook's MBIM device node against the public MBIM client, mbimcli (Debian's
 # libmbim-utils): `txlsim mbim` is started on a fresh notebook and every query and set the suite's
 # MS SAR and readiness paths use must answer and parse, one host after another, also after a host
-# that vanished without closing, through a fixed link and through libmbim's proxy; the server ends
-# when its standard input closes.
+# that vanished without closing, through a fixed link and through libmbim's proxy. Then the suite
+# itself reaches it through TXL_MODEM=os and must do what it does in-process. The server ends when
+# its standard input closes.
 #
 #   bash scripts/mbim-check.sh [build folder, default build/default]
 set -euo pipefail
