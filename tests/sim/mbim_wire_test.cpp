@@ -489,6 +489,7 @@ TEST(MbimLinkFaults, EveryCommandCompletesWithADefinedResult) {
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
       EXPECT_EQ(calls->load(), 1) << "row " << n << ": completed more than once";
     }
+    EXPECT_EQ(link->gone(), row.result == gone) << "row " << n;  // the next user opens a new link
   }
 }
 // The Linux mobile-broadband classes (libmbim) reaching the simulated modem through its MBIM device

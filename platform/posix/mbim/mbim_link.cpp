@@ -3,6 +3,7 @@
 #include <libmbim-glib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -83,7 +84,7 @@ struct MbimLink::State {
   std::thread thread;
   // Touched on the link's thread only:
   MbimDevice* device = nullptr;
-  bool removed = false;
+  std::atomic<bool> removed{false};  // set on the link's thread, read anywhere
   std::set<GCancellable*> pending;  // commands sent and not yet answered
 
   // Runs fn on the link's thread.
@@ -213,6 +214,8 @@ MbimLink::~MbimLink() {
 }
 
 const std::string& MbimLink::path() const { return state_->path; }
+
+bool MbimLink::gone() const { return state_->removed.load(); }
 
 void MbimLink::Command(const GUID& service, std::uint32_t cid, bool set, std::vector<std::uint8_t> information,
                        Done done) {

@@ -78,7 +78,7 @@ std::shared_ptr<MbimLink> LinkFor(const std::string& node, HRESULT* error) {
   static std::mutex mu;
   static auto* links = new std::map<std::string, std::weak_ptr<MbimLink>>;
   std::lock_guard<std::mutex> lock(mu);
-  if (auto link = (*links)[node].lock()) return link;
+  if (auto link = (*links)[node].lock(); link && !link->gone()) return link;
   const auto proxy = GetEnv("TXL_MBIM_PROXY");
   auto link = MbimLink::Open(node, !(proxy && *proxy == "0"), error);
   if (link) (*links)[node] = link;
