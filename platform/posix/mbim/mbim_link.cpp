@@ -114,7 +114,14 @@ void Opened(GObject* source, GAsyncResult* res, gpointer data) {
 void Removed(MbimDevice*, gpointer data) {
   auto* s = static_cast<MbimLink::State*>(data);
   s->removed = true;
-  for (GCancellable* c : s->pending) g_cancellable_cancel(c);
+  // A cancelled command may complete inside g_cancellable_cancel and leave the set: cancel from a
+  // copy that holds its own references.
+  std::vector<GCancellable*> now;
+  for (GCancellable* c : s->pending) now.push_back(G_CANCELLABLE(g_object_ref(c)));
+  for (GCancellable* c : now) {
+    g_cancellable_cancel(c);
+    g_object_unref(c);
+  }
 }
 
 void Created(GObject*, GAsyncResult* res, gpointer data) {
