@@ -18,8 +18,9 @@ namespace fs = std::filesystem;
 
 // A new empty folder under the system's temporary folder, removed at the end of the test.
 // `in_memory`: under /dev/shm where the system has it. The simulated modem syncs every NVM write
-// inside its completion, and on a disk busy with other work that alone can outlast a scaled
-// completion wait; tests of whole programs against it keep their notebooks in memory.
+// inside its completion, and the bridge syncs its log file on every line, the completion's own
+// line before the completion is taken; on a disk busy with other work either alone can outlast a
+// scaled completion wait. Tests of whole programs keep their notebooks and hosts in memory.
 class TempDir {
  public:
   explicit TempDir(bool in_memory = false) {

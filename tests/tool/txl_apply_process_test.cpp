@@ -25,7 +25,8 @@ constexpr std::size_t kFlagWriteHex = 2 * (12 + 1);
 class ToolProcessTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    host_ = dir_.path() / "host";
+    // The bridge's log folder is beside the host program: in memory too.
+    host_ = memory_.path() / "host";
     fs::create_directories(host_);
     fs::copy_file(TXL_APPLY, host_ / fs::path(TXL_APPLY).filename());
     fs::copy_file(KRILL_LIBRARY, host_ / fs::path(KRILL_LIBRARY).filename());

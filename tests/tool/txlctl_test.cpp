@@ -393,7 +393,7 @@ class TxlctlProcessTest : public ::testing::Test {
   std::string Err() const { return ReadFile(dir_.path() / "err.txt"); }
   std::vector<std::string> Trace() const { return Lines(ReadFile(dir_.path() / "machine" / "modem" / "trace.jsonl")); }
 
-  TempDir dir_;
+  TempDir dir_{true};  // the notebook and the host program's log folder
   fs::path host_;
 };
 
