@@ -110,7 +110,7 @@ stage_arch() {  # x86 | x64
   fi
   first=$packages/txl-$version-$arch.msi second=$packages/txl-$next-$arch.msi
   code1=$(product_code "$first") code2=$(product_code "$second")
-  skip() { echo "SKIPPED: $* (no 32-bit Wine to run the x86 programs)"; }
+  skip() { echo "SKIPPED: $* (no 32-bit Wine to run the x86 programs: $(wine32_absence))"; }
 
   rc=$(msi install /i "$(winpath "$first")")
   if [ "$rc" = 0 ]; then ok "msiexec /i txl-$version-$arch.msi /qn: exit 0"; else bad "msiexec /i: exit $rc"; show_installer_log install; fi

@@ -58,11 +58,11 @@ bash scripts/wine-stage.sh build/windows
 
 step "Windows x86 under Wine (installed in SysWOW64)"
 skipped=""
-wine32_ok() { dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed"; }
+wine32_ok() { bash -c 'source scripts/wine-prefix.sh && wine32_present'; }
 if wine32_ok; then
   bash scripts/wine-stage.sh build/windows-x86
 else
-  skipped="the x86 Wine stage (32-bit Wine could not be installed; see the set-up's warning)"
+  skipped="the x86 Wine stage ($(bash -c 'source scripts/wine-prefix.sh && wine32_absence'))"
   echo "SKIPPED: $skipped"
 fi
 

@@ -12,10 +12,20 @@ ok() { echo "ok: $*"; }
 bad() { echo "FAIL: $*"; fail=1; }
 fail=0
 
-# 32-bit Wine: the loader that starts 32-bit programs in a 64-bit prefix.
+# 32-bit Wine: the loader that starts 32-bit programs in a 64-bit prefix. Installed is not enough:
+# a kernel built without 32-bit support refuses to execute the loader ("Exec format error").
 wine32_present() {
-  command -v wine >/dev/null 2>&1 && ! wine --version 2>&1 | grep -q 'wine32 is missing' &&
-    dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed"
+  dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed" &&
+    command -v wine >/dev/null 2>&1 && wine --version >/dev/null 2>&1 &&
+    ! wine --version 2>&1 | grep -q 'wine32 is missing'
+}
+# Why wine32_present fails, for a SKIPPED line.
+wine32_absence() {
+  if ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed"; then
+    echo "32-bit Wine could not be installed; see the set-up's warning"
+  else
+    echo "32-bit Wine is installed but this machine's kernel does not run 32-bit programs"
+  fi
 }
 
 run() {  # log name, program, arguments...
