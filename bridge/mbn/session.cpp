@@ -82,7 +82,10 @@ void ResetEvent(const std::unique_ptr<Event>& e) {
   if (e) e->Reset();
 }
 
-DWORD WaitFor(const std::unique_ptr<Event>& e) { return e ? e->Wait(g_WaitTimeout) : WAIT_FAILED; }
+// The completion comes from the platform's thread: a round trip, not a pause of the bridge's own.
+DWORD WaitFor(const std::unique_ptr<Event>& e) {
+  return e ? e->Wait(plat::Timeout::RoundTrip(g_WaitTimeout)) : WAIT_FAILED;
+}
 
 // Each kind's event, in the order of RequestKind.
 const std::unique_ptr<Event>& EventOf(RequestKind kind) {

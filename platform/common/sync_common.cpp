@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
@@ -20,6 +21,12 @@ DWORD ScaleMs(DWORD ms) {
   const double scaled = std::ceil(static_cast<double>(ms) * TimeScale());
   if (scaled >= static_cast<double>(INFINITE - 1)) return INFINITE - 1;
   return static_cast<DWORD>(scaled);
+}
+
+DWORD Timeout::Scaled() const {
+  const DWORD scaled = ScaleMs(ms_);
+  if (!round_trip_ || scaled == INFINITE) return scaled;
+  return std::max(scaled, std::min(ms_, kRoundTripFloorMs));
 }
 
 }  // namespace plat

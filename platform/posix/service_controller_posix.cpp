@@ -147,7 +147,7 @@ class PosixService final : public ServiceHandle {
     const bool sent = ::write(channel.get(), message, sizeof message) == static_cast<ssize_t>(sizeof message);
     channel.reset();
     bool acknowledged = false;
-    const DWORD wait_ms = ScaleMs(kControlWaitMs);
+    const DWORD wait_ms = Timeout::RoundTrip(kControlWaitMs).Scaled();  // another process answers
     // Poll in slices: a service that dies before answering is noticed without the whole wait.
     for (DWORD waited = 0; sent && !acknowledged && waited < wait_ms;) {
       const DWORD slice = std::min<DWORD>(100, wait_ms - waited);

@@ -34,8 +34,8 @@ class WaitCore {
  public:
   virtual ~WaitCore() = default;
 
-  DWORD WaitAlone(DWORD timeout_ms) {
-    const DWORD scaled = ScaleMs(timeout_ms);
+  DWORD WaitAlone(Timeout timeout) {
+    const DWORD scaled = timeout.Scaled();
     std::unique_lock<std::mutex> lock(mu_);
     auto ready = [this] { return IsSignalledLocked(); };
     if (scaled == 0) {
@@ -109,7 +109,7 @@ class PosixEvent final : public Event, public WaitCore {
     return true;
   }
 
-  DWORD Wait(DWORD timeout_ms) override { return WaitAlone(timeout_ms); }
+  DWORD Wait(Timeout timeout) override { return WaitAlone(timeout); }
 
  private:
   bool IsSignalledLocked() const override { return signalled_; }
@@ -141,7 +141,7 @@ class PosixSemaphore final : public Semaphore, public WaitCore {
     return true;
   }
 
-  DWORD Wait(DWORD timeout_ms) override { return WaitAlone(timeout_ms); }
+  DWORD Wait(Timeout timeout) override { return WaitAlone(timeout); }
 
  private:
   bool IsSignalledLocked() const override { return count_ > 0; }
@@ -168,7 +168,7 @@ std::unique_ptr<Semaphore> CreateSemaphoreObject(LONG initial_count, LONG maximu
   return std::make_unique<PosixSemaphore>(initial_count, maximum_count);
 }
 
-DWORD WaitForAny(std::initializer_list<Waitable*> objects, DWORD timeout_ms) {
+DWORD WaitForAny(std::initializer_list<Waitable*> objects, Timeout timeout) {
   if (objects.size() == 0 || objects.size() > kMaxWaitObjects) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return WAIT_FAILED;
@@ -185,7 +185,7 @@ DWORD WaitForAny(std::initializer_list<Waitable*> objects, DWORD timeout_ms) {
 
   MultiWaiter waiter;
   for (WaitCore* core : cores) core->Attach(&waiter);
-  const DWORD scaled = ScaleMs(timeout_ms);
+  const DWORD scaled = timeout.Scaled();
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(scaled);
   DWORD result = WAIT_TIMEOUT;
   for (bool last_try = false;;) {

@@ -19,8 +19,8 @@ class HandleCore {
   HANDLE Handle() const { return h_.get(); }
 
  protected:
-  DWORD WaitOne(DWORD timeout_ms) {
-    switch (::WaitForSingleObject(h_.get(), ScaleMs(timeout_ms))) {
+  DWORD WaitOne(Timeout timeout) {
+    switch (::WaitForSingleObject(h_.get(), timeout.Scaled())) {
       case WAIT_OBJECT_0: return WAIT_OBJECT_0;
       case WAIT_TIMEOUT: return WAIT_TIMEOUT;
       // Events and semaphores are never abandoned; anything else is a failure.
@@ -38,7 +38,7 @@ class Win32Event final : public Event, public HandleCore {
 
   bool Set() override { return ::SetEvent(Handle()) != 0; }
   bool Reset() override { return ::ResetEvent(Handle()) != 0; }
-  DWORD Wait(DWORD timeout_ms) override { return WaitOne(timeout_ms); }
+  DWORD Wait(Timeout timeout) override { return WaitOne(timeout); }
 };
 
 class Win32Semaphore final : public Semaphore, public HandleCore {
@@ -56,7 +56,7 @@ class Win32Semaphore final : public Semaphore, public HandleCore {
     if (previous) *previous = before;
     return true;
   }
-  DWORD Wait(DWORD timeout_ms) override { return WaitOne(timeout_ms); }
+  DWORD Wait(Timeout timeout) override { return WaitOne(timeout); }
 };
 
 }  // namespace
@@ -74,7 +74,7 @@ std::unique_ptr<Semaphore> CreateSemaphoreObject(LONG initial_count, LONG maximu
   return std::make_unique<Win32Semaphore>(std::move(h));
 }
 
-DWORD WaitForAny(std::initializer_list<Waitable*> objects, DWORD timeout_ms) {
+DWORD WaitForAny(std::initializer_list<Waitable*> objects, Timeout timeout) {
   std::vector<HANDLE> handles;
   for (Waitable* object : objects) {
     auto* core = dynamic_cast<HandleCore*>(object);
@@ -89,7 +89,7 @@ DWORD WaitForAny(std::initializer_list<Waitable*> objects, DWORD timeout_ms) {
     return WAIT_FAILED;
   }
   const ::DWORD r =
-      ::WaitForMultipleObjects(static_cast<::DWORD>(handles.size()), handles.data(), FALSE, ScaleMs(timeout_ms));
+      ::WaitForMultipleObjects(static_cast<::DWORD>(handles.size()), handles.data(), FALSE, timeout.Scaled());
   if (r == WAIT_TIMEOUT) return WAIT_TIMEOUT;
   if (r >= WAIT_OBJECT_0 && r < WAIT_OBJECT_0 + handles.size()) return r;
   return WAIT_FAILED;

@@ -53,7 +53,7 @@ class Sink final : public ComObject<plat::IMbnDeviceServicesEvents> {
   // The completion of request `id`, or nothing once the wait is over.
   std::optional<Completed> Wait(ULONG id) {
     std::unique_lock<std::mutex> lock(mu_);
-    const bool came = cv_.wait_for(lock, std::chrono::milliseconds(plat::ScaleMs(kCompletionWaitMs)),
+    const bool came = cv_.wait_for(lock, std::chrono::milliseconds(plat::Timeout::RoundTrip(kCompletionWaitMs).Scaled()),
                                    [&] { return done_.count(id) != 0; });
     if (!came) return std::nullopt;
     Completed c = std::move(done_[id]);

@@ -240,7 +240,9 @@ TEST_F(MbimChannelTest, ClosingTheChannelStopsALateCompletionFromHoldingItUp) {
     sim::ServiceReply Set(std::uint32_t, const std::vector<std::uint8_t>&) override {
       sim::ServiceReply r;
       r.payload = {'l', 'a', 't', 'e'};
-      r.delay_ms = 8000;
+      // Half a response wait (as it lasts now) after the wait gave up.
+      r.delay_ms = static_cast<std::uint32_t>(
+          1.5 * plat::Timeout::RoundTrip(IGlobalTools::kResponseWaitMs).Scaled() / plat::TimeScale());
       return r;
     }
   };
@@ -257,7 +259,8 @@ TEST_F(MbimChannelTest, ClosingTheChannelStopsALateCompletionFromHoldingItUp) {
   EXPECT_TRUE(reply.empty());
   const auto start = Clock::now();
   channel.reset();
-  EXPECT_LT(MsSince(start), static_cast<long long>(plat::ScaleMs(IGlobalTools::kRequestPublishWaitMs / 2)));
+  EXPECT_LT(MsSince(start),
+            static_cast<long long>(plat::Timeout::RoundTrip(IGlobalTools::kRequestPublishWaitMs).Scaled() / 2));
 }
 
 TEST_F(MbimChannelTest, SinkAnswersOnlyForDeviceServicesEvents) {

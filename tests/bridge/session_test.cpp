@@ -48,6 +48,13 @@ class ScriptedService : public sim::ServiceModel {
   sim::ServiceReply Set(std::uint32_t, const std::vector<std::uint8_t>&) override { return Next(); }
 };
 
+// A time in `waits` of the bridge's completion wait as it lasts now, in the unscaled milliseconds a
+// reply's delay and SleepMs take: an answer due 1.5 waits after its request comes half a wait
+// (a second at the least) after its caller gave up, whatever the time scale.
+std::uint32_t Waits(double waits) {
+  return static_cast<std::uint32_t>(waits * plat::Timeout::RoundTrip(vexel::g_WaitTimeout).Scaled() / plat::TimeScale());
+}
+
 sim::ServiceReply Reply(std::vector<std::uint8_t> payload, std::uint32_t delay_ms = 0) {
   sim::ServiceReply r;
   r.payload = std::move(payload);
@@ -396,24 +403,23 @@ TEST_P(LateCompletionTest, CompletesOnlyItsOwnRequest) {
   for (unsigned char b : first) ASSERT_EQ(b, 0xEE);
   EXPECT_EQ(RequestsOf(c.op == Op::kSet ? "set" : "query").size(), 2u);
   // Every answer still on its way arrives before the notebook is reset, so none is left pending.
-  plat::SleepMs(8000);
+  plat::SleepMs(Waits(1.5));
 }
-
-// Every completion 8000 ms after its request: the first comes while the second waits.
-const char kSlowModem[] = "[faults]\nlatency_ms=8000\nsession_open=nvm\n";
 
 INSTANTIATE_TEST_SUITE_P(
     Session, LateCompletionTest,
     ::testing::Values(
         // The second's own answer never comes within its wait.
-        LateCase{"QueryAnsweredBetweenTheRequests", Op::kQuery, "", {Reply({0x11}, 10000), Reply({0x22}, 10000)},
-                 15000, kTimedOut, {}},
-        LateCase{"QueryAnsweredWhileTheNextWaits", Op::kQuery, kSlowModem, {}, 0, kTimedOut, {}},
-        LateCase{"SetAnsweredWhileTheNextWaits", Op::kSet, kSlowModem, {}, 0, kTimedOut, {}},
+        LateCase{"QueryAnsweredBetweenTheRequests", Op::kQuery, "", {Reply({0x11}, Waits(1.5)), Reply({0x22}, Waits(1.5))},
+                 Waits(1), kTimedOut, {}},
+        LateCase{"QueryAnsweredWhileTheNextWaits", Op::kQuery, "", {Reply({0x11}, Waits(1.5)), Reply({0x22}, Waits(1.5))},
+                 0, kTimedOut, {}},
+        LateCase{"SetAnsweredWhileTheNextWaits", Op::kSet, "", {Reply({0x11}, Waits(1.5)), Reply({0x22}, Waits(1.5))},
+                 0, kTimedOut, {}},
         // The second's own answer follows the first's at once, within its wait.
-        LateCase{"QueryAfterALateOneGetsItsOwnAnswer", Op::kQuery, "", {Reply({0x11}, 7500), Reply({0x22, 0x33})},
+        LateCase{"QueryAfterALateOneGetsItsOwnAnswer", Op::kQuery, "", {Reply({0x11}, Waits(1.5)), Reply({0x22, 0x33})},
                  0, 0, {0x22, 0x33}},
-        LateCase{"SetAfterALateOneGetsItsOwnAnswer", Op::kSet, "", {Reply({0x11}, 7500), Reply({0x22, 0x33})}, 0,
+        LateCase{"SetAfterALateOneGetsItsOwnAnswer", Op::kSet, "", {Reply({0x11}, Waits(1.5)), Reply({0x22, 0x33})}, 0,
                  0, {0x22, 0x33}}),
     [](const ::testing::TestParamInfo<LateCase>& p) { return std::string(p.param.name); });
 
@@ -548,7 +554,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(SessionTest, LateSetCompletionNeverWritesIntoTheCallersBuffer) {
   auto svc = std::make_shared<ScriptedService>();
-  svc->replies = {Reply({0x5A, 0x5A, 0x5A}, 8000)};
+  svc->replies = {Reply({0x5A, 0x5A, 0x5A}, Waits(1.5))};
   sim::testing::SetServiceModel(sim::ServiceKind::kNvm, svc);
   Connect();
   Id service(kNvm);
@@ -556,7 +562,7 @@ TEST_F(SessionTest, LateSetCompletionNeverWritesIntoTheCallersBuffer) {
   std::memset(out.get(), 0, 8);
   unsigned int len = 8;
   EXPECT_EQ(SetCommand(nullptr, service.get(), 1, 0, nullptr, &len, out.get()), kTimedOut);
-  plat::SleepMs(6000);
+  plat::SleepMs(Waits(1));
   for (int i = 0; i < 8; ++i) EXPECT_EQ(out[i], 0) << i;
 }
 
@@ -643,14 +649,14 @@ TEST_F(SessionTest, ReopenAfterCloseTakesAFurtherTableEntry) {
 
 TEST_F(SessionTest, CompletionArrivingAfterDisconnectReachesNoSink) {
   auto svc = std::make_shared<ScriptedService>();
-  svc->replies = {Reply({1}, 7000)};
+  svc->replies = {Reply({1}, Waits(1.5))};
   sim::testing::SetServiceModel(sim::ServiceKind::kNvm, svc);
   Connect();
   Id service(kNvm);
   unsigned int len = 0;
   EXPECT_EQ(QueryCommand(nullptr, service.get(), 1, 0, nullptr, &len, nullptr), kTimedOut);
   DisconnectInterface();  // frees the sink
-  plat::SleepMs(5000);    // the completion would land now; under the sanitizers a call would be caught
+  plat::SleepMs(Waits(1));  // the completion would land now; under the sanitizers a call would be caught
   Connect();              // and the next connection works normally
   unsigned char out[4];
   len = sizeof out;

@@ -36,9 +36,19 @@ TEST(TimeScale, ScalesDurationsUpAndKeepsInfinite) {
     EXPECT_EQ(plat::ScaleMs(1), 1u) << "a short wait is not turned into a poll";
     EXPECT_EQ(plat::ScaleMs(0), 0u);
     EXPECT_EQ(plat::ScaleMs(plat::INFINITE), plat::INFINITE);
+    // A round trip shrinks with the scale only down to what a busy machine needs, and a short one
+    // is never lengthened.
+    using plat::Timeout;
+    EXPECT_EQ(Timeout(5000).Scaled(), 50u);
+    EXPECT_EQ(Timeout::RoundTrip(5000).Scaled(), plat::kRoundTripFloorMs);
+    EXPECT_EQ(Timeout::RoundTrip(500000).Scaled(), 5000u);
+    EXPECT_EQ(Timeout::RoundTrip(300).Scaled(), 300u);
+    EXPECT_EQ(Timeout::RoundTrip(0).Scaled(), 0u);
+    EXPECT_EQ(Timeout::RoundTrip(plat::INFINITE).Scaled(), plat::INFINITE);
   }
   {
     ScopedEnv env("TXL_TIME_SCALE", "1000");
+    EXPECT_EQ(plat::Timeout::RoundTrip(5000).Scaled(), 5000000u);
     // A finite wait stays finite however large the factor.
     EXPECT_EQ(plat::ScaleMs(0xFFFFFFF0u), plat::INFINITE - 1);
   }

@@ -7,8 +7,9 @@ namespace IGlobalTools {
 
 namespace {
 
+// Every wait here is for the platform's completion thread or the issuer on another thread.
 plat::DWORD WaitOn(const std::unique_ptr<plat::Event>& event, plat::DWORD timeout_ms) {
-  return event ? event->Wait(timeout_ms) : plat::WAIT_FAILED;
+  return event ? event->Wait(plat::Timeout::RoundTrip(timeout_ms)) : plat::WAIT_FAILED;
 }
 
 }  // namespace

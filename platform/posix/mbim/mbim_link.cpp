@@ -24,8 +24,9 @@ constexpr std::uint32_t kOpenTimeoutS = 30;
 constexpr HRESULT kTimedOut = HresultFromWin32(1460);         // ERROR_TIMEOUT
 constexpr HRESULT kDeviceGone = HresultFromWin32(1167);       // ERROR_DEVICE_NOT_CONNECTED
 
+// libmbim counts its time-outs in whole seconds; each guards the device's answer, a round trip.
 std::uint32_t ScaledSeconds(std::uint32_t seconds) {
-  const DWORD ms = ScaleMs(seconds * 1000);
+  const DWORD ms = Timeout::RoundTrip(seconds * 1000).Scaled();
   return std::max<std::uint32_t>(1, static_cast<std::uint32_t>(std::ceil(ms / 1000.0)));
 }
 
@@ -74,7 +75,12 @@ void DeleteCall(gpointer data) { delete static_cast<Call*>(data); }
 
 }  // namespace
 
-std::uint32_t CommandTimeoutSeconds() { return ScaledSeconds(kCommandTimeoutS); }
+// At least twice the least of the completion waits above the link (the bridge's and the control
+// library's), so that at any time scale the caller's own wait decides and the link only makes sure
+// that nothing stays pending.
+std::uint32_t CommandTimeoutSeconds() {
+  return std::min(kCommandTimeoutS, std::max(ScaledSeconds(kCommandTimeoutS), 2 * kRoundTripFloorMs / 1000));
+}
 
 struct MbimLink::State {
   std::string path;

@@ -46,8 +46,8 @@ class MbimLink {
   std::unique_ptr<State> state_;
 };
 
-// How long a command may take before it completes as timed out, in seconds (scaled by
-// TXL_TIME_SCALE, at least one).
+// How long a command may take before it completes as timed out, in seconds: ten, shortened by
+// TXL_TIME_SCALE to no less than twice plat::kRoundTripFloorMs.
 std::uint32_t CommandTimeoutSeconds();
 
 }  // namespace plat::mbim_os
