@@ -1,6 +1,7 @@
 #include "tool/txlctl_sar.h"
 
 #include <algorithm>
+#include <vector>
 
 #include "platform/bytes.h"
 
@@ -51,6 +52,13 @@ std::optional<SarConfig> DecodeSarConfig(const Bytes& answer, std::string* why) 
     *why = "its " + std::to_string(count) + " states do not fit the " + std::to_string(answer.size()) + "-byte answer";
     return std::nullopt;
   }
+  // Each state is its own structure in the answer's data: a modem may make one longer than its two
+  // fields (a later revision's additions), but two pairs that share bytes are not two states.
+  struct Span {
+    std::uint64_t begin, end;
+    std::size_t state;
+  };
+  std::vector<Span> spans;
   for (std::size_t i = 0; i < count; ++i) {
     const std::uint64_t offset = in.U32(kAnswerHead + kPairSize * i);
     const std::uint64_t size = in.U32(kAnswerHead + kPairSize * i + 4);
@@ -59,7 +67,17 @@ std::optional<SarConfig> DecodeSarConfig(const Bytes& answer, std::string* why) 
              ") lies outside the " + std::to_string(answer.size()) + "-byte answer";
       return std::nullopt;
     }
+    spans.push_back({offset, offset + size, i});
     config.states.push_back({in.U32(offset), in.U32(offset + 4)});
+  }
+  std::sort(spans.begin(), spans.end(), [](const Span& a, const Span& b) { return a.begin < b.begin; });
+  for (std::size_t i = 1; i < spans.size(); ++i) {
+    if (spans[i].begin < spans[i - 1].end) {
+      const std::size_t first = std::min(spans[i - 1].state, spans[i].state);
+      const std::size_t second = std::max(spans[i - 1].state, spans[i].state);
+      *why = "states " + std::to_string(first) + " and " + std::to_string(second) + " share bytes of the answer";
+      return std::nullopt;
+    }
   }
   return config;
 }

@@ -295,6 +295,14 @@ TEST(TxlctlSar, ConfigurationAnswers) {
       {"pair into the head", Words({1, 1, 1, 1, 8, 8, 0, 1}), false, "state 0 (offset 8, size 8)"},
       {"state too small", Words({1, 1, 1, 1, 24, 4, 0, 1}), false, "state 0 (offset 24, size 4)"},
       {"offset that wraps", Words({1, 1, 1, 1, 0xFFFFFFFC, 8, 0, 1}), false, "lies outside"},
+      {"two states in the same bytes (a fuzz finding)",
+       [] {
+         Bytes b = Words({1, 1, 1, 2, 32, 8, 32, 9, 0, 7});
+         b.insert(b.end(), {0, 3});
+         return b;
+       }(),
+       false, "states 0 and 1 share bytes"},
+      {"a longer state over the next", Words({1, 1, 1, 2, 40, 8, 32, 12, 0, 7, 4, 2}), false, "states 0 and 1 share bytes"},
   };
   for (const auto& c : cases) {
     std::string why;
