@@ -1,21 +1,41 @@
 #!/usr/bin/env bash
-# Builds the fuzz preset and runs each fuzz target for a while over a copy of its seed corpus.
+# Builds the fuzz preset and runs each fuzz target over a copy of its seed corpus.
 #
-#   scripts/fuzz.sh [seconds-per-target] [target...]
+#   scripts/fuzz.sh [--runs N] [--seed S] [target...]   the gate: repeats exactly
+#   scripts/fuzz.sh SECONDS [target...]                  open-ended exploration
 #
-# Default: every target of tests/fuzz for 5 seconds each, one after the other. The seeds in
-# tests/fuzz/corpus/<target>/ are copied to a scratch folder first, so the repository's corpus does
-# not grow. Exits non-zero when any target reports a crash, a leak, a sanitizer finding or a
-# time-out, naming the target and the reproducer libFuzzer wrote (in build/fuzz/artifacts/<target>/);
-# replay one with `build/fuzz/bin/<target> <reproducer>`.
+# The gate (what the test command runs): each target replays its whole seed corpus and then makes
+# N more runs (default 20000) from the fixed seed S (default 1), one process, no time limit on the
+# exploration, so two runs of the same tree execute the same units and reach the same coverage. The
+# line of each target shows its executed units, coverage and features, which two runs must share.
+# With SECONDS, each target explores for that long from a seed libFuzzer picks: for searching
+# longer by hand, not for a verdict.
+#
+# The seeds in tests/fuzz/corpus/<target>/ are copied to a scratch folder first, so the repository's
+# corpus does not grow. Exits non-zero when any target reports a crash, a leak, a sanitizer finding
+# or a time-out, naming the target and the reproducer libFuzzer wrote (in
+# build/fuzz/artifacts/<target>/); replay one with `build/fuzz/bin/<target> <reproducer>`. A finding
+# is mended, then kept: the reproducer goes into the target's corpus folder and its case into the
+# table test of the code it broke.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-seconds=5
+seconds=""
+runs=20000
+seed=1
 if [ $# -gt 0 ] && [[ "$1" =~ ^[0-9]+$ ]]; then
   seconds=$1
   shift
 fi
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --runs) runs=${2:?--runs needs a count}; shift 2 ;;
+    --seed) seed=${2:?--seed needs a number}; shift 2 ;;
+    --*) echo "fuzz: unknown option $1" >&2; exit 64 ;;
+    *) break ;;
+  esac
+done
+[[ "$runs" =~ ^[0-9]+$ && "$seed" =~ ^[0-9]+$ ]] || { echo "fuzz: --runs and --seed take whole numbers" >&2; exit 64; }
 
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
@@ -39,6 +59,8 @@ scratch=$(mktemp -d "${TMPDIR:-/tmp}/txl-fuzz.XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
 mkdir -p build/fuzz/logs
 
+stat_of() { sed -n "s/^stat::$1: *//p" "$2" | tail -1; }
+
 failed=()
 for target in "${targets[@]}"; do
   if [ ! -x "$bin/$target" ]; then
@@ -48,29 +70,44 @@ for target in "${targets[@]}"; do
   fi
   corpus=$scratch/$target
   mkdir -p "$corpus"
-  [ -d "tests/fuzz/corpus/$target" ] && cp -r "tests/fuzz/corpus/$target/." "$corpus/"
+  seeds=0
+  if [ -d "tests/fuzz/corpus/$target" ]; then
+    cp -r "tests/fuzz/corpus/$target/." "$corpus/"
+    seeds=$(find "$corpus" -type f | wc -l)
+  fi
   artifacts=build/fuzz/artifacts/$target
   mkdir -p "$artifacts"
   log=build/fuzz/logs/$target.log
+  if [ -n "$seconds" ]; then
+    budget=(-max_total_time="$seconds")
+    what="in ${seconds}s"
+  else
+    # -runs counts the replayed seeds too: the exploration after them is the same N for every target.
+    budget=(-runs=$((seeds + runs)) -seed="$seed")
+    what="($seeds seeds, then $runs from seed $seed)"
+  fi
   # stdout closed: the bridge's console lines would drown the fuzzer's own; reports go to stderr.
   set +e
-  "$bin/$target" -max_total_time="$seconds" -timeout=60 -close_fd_mask=1 -print_final_stats=1 \
+  "$bin/$target" "${budget[@]}" -timeout=60 -close_fd_mask=1 -print_final_stats=1 \
     -artifact_prefix="$artifacts/" "$corpus" >"$log" 2>&1
   status=$?
   set -e
-  runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
+  units=$(stat_of number_of_executed_units "$log")
+  # The last status line's coverage and features: what a repeat of the gate must reach again.
+  reached=$(grep -E '^#[0-9]+' "$log" | tail -1 | grep -oE 'cov: [0-9]+ ft: [0-9]+' || true)
   if [ $status -ne 0 ]; then
     reproducer=$(sed -n 's/.*[Tt]est unit written to \(.*\)$/\1/p' "$log" | tail -1)
-    echo "FAIL $target after ${runs:-?} runs: exit $status; reproducer: ${reproducer:-none written}; log: $log"
+    echo "FAIL $target after ${units:-?} runs: exit $status; reproducer: ${reproducer:-none written}; log: $log"
     grep -m1 -E 'ERROR: |runtime error|SUMMARY' "$log" || true
     failed+=("$target")
   else
-    echo "ok   $target: ${runs:-?} runs in ${seconds}s"
+    echo "ok   $target: ${units:-?} units $what, ${reached:-no coverage line}"
   fi
 done
 
 if [ ${#failed[@]} -gt 0 ]; then
   echo "fuzz: findings in: ${failed[*]}" >&2
+  echo "fuzz: mend each, then keep its reproducer in tests/fuzz/corpus/<target>/ and its case as a table row" >&2
   exit 1
 fi
 echo "fuzz: ${#targets[@]} targets, no findings"
