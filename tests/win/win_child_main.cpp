@@ -3,6 +3,8 @@
 //                                               appends "in", releases it
 //   win_child take-and-die <mutex name>         waits for the mutex and ends holding it (exit 7)
 //   win_child fault <dump path>                 installs the crash writer and writes through null
+//   win_child raise <dump path>                 installs the crash writer and raises the access
+//                                               violation that writing through null would
 #include <cstdio>
 #include <string>
 
@@ -33,11 +35,18 @@ int wmain(int argc, wchar_t** argv) {
     Append(argv[3], "in\n");
     return mutex->Release() ? 0 : 4;
   }
-  if (mode == L"fault" && argc == 3) {
+  if ((mode == L"fault" || mode == L"raise") && argc == 3) {
     if (!plat::InstallCrashDumpWriter(plat::win32::U(argv[2]))) return 2;
-    *static_cast<volatile int*>(nullptr) = 1;
+    if (mode == L"fault") {
+      *static_cast<volatile int*>(nullptr) = 1;
+      return 3;
+    }
+    // The same exception without a processor fault: it reaches the filter by the dispatcher alone,
+    // whatever a CPU emulator tells the system about the fault.
+    const ULONG_PTR write_to_null[] = {1, 0};  // a write, at address 0
+    ::RaiseException(EXCEPTION_ACCESS_VIOLATION, EXCEPTION_NONCONTINUABLE, 2, write_to_null);
     return 3;
   }
-  std::fputs("usage: win_child take|take-and-die|fault ...\n", stderr);
+  std::fputs("usage: win_child take|take-and-die|fault|raise ...\n", stderr);
   return 1;
 }
