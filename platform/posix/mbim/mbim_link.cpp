@@ -230,6 +230,8 @@ const std::string& MbimLink::path() const { return state_->path; }
 
 bool MbimLink::gone() const { return state_->removed.load(); }
 
+bool MbimLink::OnOwnThread() const { return std::this_thread::get_id() == state_->thread.get_id(); }
+
 void MbimLink::Command(const GUID& service, std::uint32_t cid, bool set, std::vector<std::uint8_t> information,
                        Done done) {
   State* s = state_.get();

@@ -35,6 +35,9 @@ class MbimLink {
   Result CommandAndWait(const GUID& service, std::uint32_t cid, bool set, std::vector<std::uint8_t> information);
 
   const std::string& path() const;
+  // Whether the caller runs on the link's own thread, where the link must not be destroyed (its
+  // destructor ends and joins that thread).
+  bool OnOwnThread() const;
   // The device went away under the link; every command on it fails, and a new link must be opened
   // when the device comes back (a module that resets comes back as a new device on the same node).
   bool gone() const;

@@ -74,14 +74,56 @@ std::uint32_t NextRequestId() {
 }
 
 // One link per device node, shared by every object that reaches it and closed with the last.
+// A node is never open twice at once: a link that is closing still reads the node until its CLOSE
+// is answered, and would take the next link's OPEN answer or first reply for its own (the next
+// link then waits for libmbim to send OPEN again). So a new link to a node is opened only once the
+// previous one has closed, wherever its last user let go. The last user may be a completion on the
+// link's own thread, which the link's close must join: the close then runs on a thread of its own.
 std::shared_ptr<MbimLink> LinkFor(const std::string& node, HRESULT* error) {
+  struct Closing {
+    std::mutex mu;
+    std::condition_variable done;
+    int links = 0;  // links of the node still closing
+  };
+  struct Node {
+    std::weak_ptr<MbimLink> link;
+    std::shared_ptr<Closing> closing = std::make_shared<Closing>();
+  };
   static std::mutex mu;
-  static auto* links = new std::map<std::string, std::weak_ptr<MbimLink>>;
+  static auto* nodes = new std::map<std::string, Node>;
   std::lock_guard<std::mutex> lock(mu);
-  if (auto link = (*links)[node].lock(); link && !link->gone()) return link;
+  Node& n = (*nodes)[node];
+  {
+    // Released before waiting: this may be the last reference to a link that went away.
+    const std::shared_ptr<MbimLink> current = n.link.lock();
+    if (current && !current->gone()) return current;
+  }
+  const std::shared_ptr<Closing> closing = n.closing;
+  {
+    std::unique_lock<std::mutex> wait(closing->mu);
+    closing->done.wait(wait, [&] { return closing->links == 0; });
+  }
   const auto proxy = GetEnv("TXL_MBIM_PROXY");
-  auto link = MbimLink::Open(node, !(proxy && *proxy == "0"), error);
-  if (link) (*links)[node] = link;
+  std::shared_ptr<MbimLink> opened = MbimLink::Open(node, !(proxy && *proxy == "0"), error);
+  if (!opened) return nullptr;
+  MbimLink* raw = opened.get();
+  std::shared_ptr<MbimLink> link(raw, [opened = std::move(opened), closing](MbimLink* last) mutable {
+    {
+      std::lock_guard<std::mutex> count(closing->mu);
+      ++closing->links;
+    }
+    auto close = [opened = std::move(opened), closing]() mutable {
+      opened.reset();
+      {
+        std::lock_guard<std::mutex> count(closing->mu);
+        --closing->links;
+      }
+      closing->done.notify_all();
+    };
+    if (last->OnOwnThread()) std::thread(std::move(close)).detach();
+    else close();
+  });
+  n.link = link;
   return link;
 }
 
