@@ -4,7 +4,8 @@
 # libmbim and its client mbimcli (real modems on Linux, and the check of the simulated MBIM device), the
 # 64- and 32-bit mingw-w64 cross compilers, 64- and 32-bit Wine (with python3 for its serial-line peer) for the
 # Windows stages, and clang 14 with its libFuzzer and sanitizer runtimes (and llvm-symbolizer) for
-# the fuzz targets, wixl and msitools for the Windows Installer packages, and lintian for the Debian one.
+# the fuzz targets, wixl and msitools for the Windows Installer packages, lintian for the Debian one, and
+# stress-ng for the flake hunt's load.
 #
 #   bash scripts/setup.sh [--native]
 #
@@ -18,7 +19,8 @@ have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok ins
 packages=(cmake ninja-build g++ googletest libgtest-dev libgmock-dev libbenchmark-dev python3 libmbim-glib-dev
           libmbim-utils)
 [ "$native" = 1 ] || packages+=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 g++-mingw-w64-i686-posix
-                                binutils-mingw-w64-i686 wine64 clang-14 libclang-rt-14-dev llvm-14 wixl msitools lintian)
+                                binutils-mingw-w64-i686 wine64 clang-14 libclang-rt-14-dev llvm-14 wixl msitools lintian
+                                stress-ng)
 for pkg in "${packages[@]}"; do
   have "$pkg" || need+=("$pkg")
 done
