@@ -12,6 +12,7 @@
 #include <functional>
 #include <numeric>
 #include <optional>
+#include <string>
 
 #include "platform/bytes.h"
 
@@ -497,6 +498,14 @@ TEST(MbimLinkFaults, EveryCommandCompletesWithADefinedResult) {
 class MbimLinuxStackTest : public simtest::SimTest {};
 
 TEST_F(MbimLinuxStackTest, AnswersAsTheInProcessStackDoes) {
+  // The modem counts as transmitting for its hysteresis after each change, judged by the clock:
+  // at full time its three seconds cover both stacks' queries on any machine, where a scaled 30 ms
+  // ended between them on a busy one. Nothing here waits for a time-out.
+  struct FullTime {
+    std::optional<std::string> saved = plat::GetEnv("TXL_TIME_SCALE");
+    FullTime() { plat::SetEnv("TXL_TIME_SCALE", "1"); }
+    ~FullTime() { plat::SetEnv("TXL_TIME_SCALE", saved ? saved->c_str() : nullptr); }
+  } full_time;
   SimDevice modem;
   Endpoint endpoint(modem);
   PtyDevice node([&](PtyDevice& device, std::span<const std::uint8_t> bytes) {
