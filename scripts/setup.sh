@@ -4,8 +4,9 @@
 # libmbim and its client mbimcli (real modems on Linux, and the check of the simulated MBIM device), the
 # 64- and 32-bit mingw-w64 cross compilers, 64- and 32-bit Wine (with python3 for its serial-line peer) for the
 # Windows stages, and clang 14 with its libFuzzer and sanitizer runtimes (and llvm-symbolizer) for
-# the fuzz targets, wixl and msitools for the Windows Installer packages, lintian for the Debian one, and
-# stress-ng for the flake hunt's load.
+# the fuzz targets, wixl and msitools for the Windows Installer packages, lintian for the Debian one,
+# stress-ng for the flake hunt's load, and, where the kernel does not run 32-bit programs, QEMU's
+# user-mode emulator for them (README: "32-bit programs").
 #
 #   bash scripts/setup.sh [--native]
 #

@@ -25,7 +25,12 @@ const fs::path& ScratchRoot() {
     // Scaled so that the 5000 ms request wait lasts 25 ms and the channel's 1000 ms pause 5 ms:
     // a modem that answers at all answers well within that.
     if (!plat::GetEnv("TXL_TIME_SCALE")) plat::SetEnv("TXL_TIME_SCALE", "0.005");
-    fs::path dir = fs::temp_directory_path() / ("txl-fuzz-" + std::to_string(plat::CurrentProcessId()));
+    // A gate run names the folder itself: paths reach the comparisons libFuzzer learns from, so a
+    // name that changes with the process id would change what the run explores.
+    const auto given = plat::GetEnv("TXL_FUZZ_SCRATCH");
+    fs::path dir = given && !given->empty()
+                       ? fs::path(*given)
+                       : fs::temp_directory_path() / ("txl-fuzz-" + std::to_string(plat::CurrentProcessId()));
     fs::remove_all(dir);
     fs::create_directories(dir);
     sim::RegisterWithPlatform();
