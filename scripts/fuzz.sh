@@ -5,7 +5,7 @@
 #   scripts/fuzz.sh SECONDS [target...]                  open-ended exploration
 #
 # The gate (what the test command runs): each target replays its whole seed corpus and then makes
-# N more runs (default 20000; fewer for the slowest targets, see gate_runs, unless --runs is given)
+# N more runs (default 10000; fewer for the slowest targets, see gate_runs, unless --runs is given)
 # from the fixed seed S (default 1), one process, no time limit on the
 # exploration, so two runs of the same tree execute the same units and reach the same coverage. The
 # line of each target shows its executed units, coverage and features, which two runs must share.
@@ -24,7 +24,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 seconds=""
-runs=20000
+runs=10000
 runs_given=0
 seed=1
 if [ $# -gt 0 ] && [[ "$1" =~ ^[0-9]+$ ]]; then
@@ -67,9 +67,9 @@ trap 'rm -rf "$scratch"' EXIT
 mkdir -p build/fuzz/logs
 
 # The gate's runs for the targets that drive the whole stack (thousands of runs a minute, not a
-# second): about half a minute each here. Every other target makes --runs.
-declare -A gate_runs=([fuzz_api_replies]=3000 [fuzz_identification]=2000 [fuzz_value_text]=1500
-                      [fuzz_front_door]=10000 [fuzz_bridge_responses]=10000)
+# second): about a quarter of a minute each here. Every other target makes --runs.
+declare -A gate_runs=([fuzz_api_replies]=1500 [fuzz_identification]=1000 [fuzz_value_text]=800
+                      [fuzz_front_door]=5000 [fuzz_bridge_responses]=5000)
 
 stat_of() { sed -n "s/^stat::$1: *//p" "$2" | tail -1; }
 
